@@ -1,0 +1,28 @@
+#include "app/dialogs.h"
+
+#include <QFileDialog>
+
+namespace {
+FileDialogFn saveOverride;
+FileDialogFn openOverride;
+}  // namespace
+
+QString AskSaveFileName(const FileDialogRequest &r)
+{
+    if (saveOverride)
+        return saveOverride(r);
+    return QFileDialog::getSaveFileName(r.parent, r.caption, r.startPath, r.filter);
+}
+
+QString AskOpenFileName(const FileDialogRequest &r)
+{
+    if (openOverride)
+        return openOverride(r);
+    return QFileDialog::getOpenFileName(r.parent, r.caption, r.startPath, r.filter);
+}
+
+void SetFileDialogs(FileDialogFn save, FileDialogFn open)
+{
+    saveOverride = std::move(save);
+    openOverride = std::move(open);
+}

@@ -1,0 +1,42 @@
+#include "app/stagemath.h"
+
+#include "link/numeric.h"
+
+#include <cmath>
+#include <cstdlib>
+
+int OffsetPosition(int pos, double posOffset)
+{
+    return SaturatingAdd(pos, ToControllerUnitsTrunc(posOffset));
+}
+
+long long TargetDistance(int target, int previous)
+{
+    return std::llabs(static_cast<long long>(target) - static_cast<long long>(previous));
+}
+
+double TravelTimeSeconds(int a, int b, long long d, double v)
+{
+    const double dd = static_cast<double>(d);
+    const long long sumAB = static_cast<long long>(a) + b;
+    double vp = 0.1;
+    if (sumAB > 0) {
+        const double peakSq = static_cast<double>(a) * (2.0 * dd) * b / static_cast<double>(sumAB);
+        if (peakSq > 0.0)
+            vp = std::sqrt(peakSq);
+    }
+    if (!(vp >= 0.1))
+        vp = 0.1;
+    if (v > vp)
+        return 2.0 * dd / vp;  // the station speed is never reached
+    const double twoA = static_cast<double>(2LL * a);
+    const double twoB = static_cast<double>(2LL * b);
+    if (!(v > 0.0) || twoA <= 0.0 || twoB <= 0.0)
+        return 0.0;  // no usable profile; callers never pass these
+    return (dd - v * v / twoA - v * v / twoB) / v + (v / b + v / a);
+}
+
+int LoopIntervalMs(double travelSeconds, int waitMs)
+{
+    return SaturateToInt(travelSeconds * 1000.0 + waitMs + 100.0);
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+// The one place that lists the system's serial ports. Port discovery and the
+// operator's port list both walk this list; tests replace the provider with
+// their own entries so that discovery can be tested without hardware.
+
+#include <QList>
+#include <QString>
+#include <functional>
+
+struct PortEntry
+{
+    QString name;          // e.g. "ttyUSB0"; what QSerialPort::setPortName takes
+    QString description;
+    QString manufacturer;
+    QString systemLocation;
+    quint16 vendorId = 0;  // 0: the port reports no USB identifier
+    quint16 productId = 0;
+};
+
+using PortListProvider = std::function<QList<PortEntry>()>;
+
+// The ports of the system, in the order the system gives them.
+QList<PortEntry> AvailablePorts();
+
+// Replaces the source of AvailablePorts(); an empty function restores the
+// system's list. Returns the previous provider.
+PortListProvider SetPortListProvider(PortListProvider provider);
+
+// A USB identifier as lowercase hexadecimal without prefix or leading zeros;
+// 0 (no identifier) gives the empty string.
+QString UsbIdText(quint16 id);

@@ -1,0 +1,175 @@
+#include "link/serial.h"
+
+#include "link/portlist.h"
+
+#include <QDebug>
+
+Serial_c::Serial_c(QObject *parent, const QString &pid)
+    : QObject(parent)
+    , port(new QSerialPort(this))
+    , ring(new RxRing)
+    , productId(pid)
+{
+    connect(port, &QSerialPort::readyRead, this, &Serial_c::ReadData);
+    connect(port, SIGNAL(errorOccurred(QSerialPort::SerialPortError)), this, SLOT(ReactToError()));
+}
+
+Serial_c::~Serial_c()
+{
+    // Closing the port on destruction must not reach the receivers any more.
+    port->disconnect(this);
+    delete ring;
+}
+
+bool Serial_c::IsOpen() const
+{
+    return port->isOpen();
+}
+
+QString Serial_c::PortName() const
+{
+    return port->portName();
+}
+
+void Serial_c::SetPortName(const QString &name)
+{
+    port->setPortName(name);
+}
+
+void Serial_c::Mute()
+{
+    muted = true;
+}
+
+void Serial_c::Unmute()
+{
+    muted = false;
+}
+
+bool Serial_c::CheckPid()
+{
+    for (const PortEntry &p : AvailablePorts()) {
+        if (UsbIdText(p.productId) == productId) {
+            qDebug() << "Found port with PID " << productId;
+            port->setPortName(p.name);
+            return true;
+        }
+    }
+    return false;
+}
+
+int Serial_c::OpenPort(bool open)
+{
+    if (!open) {
+        port->close();
+        return 0;
+    }
+    if (!port->open(QIODevice::ReadWrite)) {
+        qDebug() << "Error" << port->errorString();
+        emit ConnectionChanged(false);
+        return 0;
+    }
+    const bool configured = port->setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections)
+        && port->setDataBits(QSerialPort::Data8) && port->setParity(QSerialPort::NoParity)
+        && port->setStopBits(QSerialPort::OneStop)
+        && port->setFlowControl(QSerialPort::NoFlowControl);
+    if (!configured) {
+        // Read the reason before close() resets it.
+        const QString reason = port->errorString();
+        port->close();
+        qDebug() << "Error" << reason;
+        emit ConnectionChanged(false);
+        return 0;
+    }
+    // A pseudo-terminal has no DTR line and refuses this; a real converter
+    // does not. Either way the port is usable.
+    port->setDataTerminalReady(true);
+    qDebug() << "Serial port open: " << port->isOpen();
+    emit ConnectionChanged(true);
+    return 1;
+}
+
+void Serial_c::Write(QString str)
+{
+    if (muted || !port->isOpen())
+        return;
+    QByteArray bytes = str.toUtf8();
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    port->write(bytes);
+}
+
+void Serial_c::WriteLn(QString str)
+{
+    Write(str + "\n");
+}
+
+void Serial_c::ReadData()
+{
+    ProcessBytes(port->readAll());
+}
+
+void Serial_c::ProcessBytes(const QByteArray &bytes)
+{
+    int lineFeeds = 0;
+    bool full = false;
+    for (const char byte : bytes) {
+        if (byte == '\n')
+            ++lineFeeds;
+        if (full)
+            continue;
+        const std::int32_t next = (ring->writePos + 1) % ring->size;
+        if (next == ring->readPos) {
+            full = true;  // the rest of this read is lost
+            continue;
+        }
+        ring->cells[ring->writePos] = static_cast<std::int32_t>(static_cast<signed char>(byte));
+        ring->writePos = next;
+    }
+    if (lineFeeds >= 1)
+        ExtractLines(lineFeeds);
+}
+
+void Serial_c::ExtractLines(int count)
+{
+    for (int n = 0; n < count; ++n) {
+        // A line never reads past what had arrived when it started, so after a
+        // full ring dropped bytes it cannot contain bytes never received.
+        const std::int32_t end = ring->writePos;
+        char line[kMaxLine];
+        int length = 0;
+        while (length < kMaxLine && ring->readPos != end) {
+            const char byte = static_cast<char>(ring->cells[ring->readPos] & 0xFF);
+            ring->readPos = (ring->readPos + 1) % ring->size;
+            if (byte == '\r')
+                continue;
+            line[length++] = byte;
+            if (byte == '\n')
+                break;
+        }
+        int textLength = 0;
+        while (textLength < length && line[textLength] != '\0')
+            ++textLength;
+        emit LineReceived(QString::fromUtf8(line, textLength));
+    }
+}
+
+void Serial_c::ReactToError()
+{
+    const QSerialPort::SerialPortError error = port->error();
+    if (error == QSerialPort::NoError)
+        return;
+    // A hung-up device (pulled USB cable, closed pseudo-terminal) shows on
+    // Linux as a stream of read errors, not one resource error; both mean the
+    // device is gone. Report once and close, or the event loop spins.
+    if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) {
+        if (!port->isOpen())
+            return;
+        qDebug() << "Cable disconnected.";
+        emit ConnectionChanged(false);
+        port->close();
+        return;
+    }
+    qDebug() << "Port error: " << port->errorString();
+}

@@ -1,0 +1,137 @@
+#include "sim/ptymaster.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+PtyMaster::PtyMaster(QObject *parent)
+    : QObject(parent)
+{
+}
+
+PtyMaster::~PtyMaster()
+{
+    Close();
+}
+
+bool PtyMaster::Open()
+{
+    Close();
+    const int m = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (m < 0 || grantpt(m) != 0 || unlockpt(m) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        if (m >= 0)
+            ::close(m);
+        return false;
+    }
+    const char *name = ptsname(m);
+    if (!name) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(m);
+        return false;
+    }
+    // Holding the slave open ourselves keeps the master readable while the
+    // panel has the port closed; otherwise reads fail with EIO between a
+    // close and the next open.
+    slaveFd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    // Raw mode on the line discipline: no echo, no CR/LF translation, so the
+    // bytes the panel writes arrive here unchanged and vice versa.
+    termios tio {};
+    if (tcgetattr(m, &tio) == 0) {
+        cfmakeraw(&tio);
+        tcsetattr(m, TCSANOW, &tio);
+    }
+    return Adopt(m, QString::fromLocal8Bit(name));
+}
+
+bool PtyMaster::Adopt(int descriptor, const QString &path)
+{
+    if (descriptor < 0)
+        return false;
+    fd = descriptor;
+    slavePath = path;
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    readNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(readNotifier, &QSocketNotifier::activated, this, &PtyMaster::OnReadable);
+    writeNotifier = new QSocketNotifier(fd, QSocketNotifier::Write, this);
+    writeNotifier->setEnabled(false);
+    connect(writeNotifier, &QSocketNotifier::activated, this, &PtyMaster::OnWritable);
+    return true;
+}
+
+void PtyMaster::Write(const QByteArray &bytes)
+{
+    if (fd < 0)
+        return;
+    pending += bytes;
+    OnWritable();
+}
+
+void PtyMaster::OnWritable()
+{
+    while (fd >= 0 && !pending.isEmpty()) {
+        const ssize_t n = ::write(fd, pending.constData(), static_cast<size_t>(pending.size()));
+        if (n > 0) {
+            pending.remove(0, static_cast<int>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        break;  // EAGAIN: wait for the notifier
+    }
+    if (writeNotifier)
+        writeNotifier->setEnabled(fd >= 0 && !pending.isEmpty());
+}
+
+void PtyMaster::OnReadable()
+{
+    char buf[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n > 0) {
+            const QByteArray chunk(buf, static_cast<int>(n));
+            received += chunk;
+            emit BytesReceived(chunk);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN)
+            return;
+        // End of file or EIO: the other side is gone for good (a null-modem
+        // end closed). Stop the notifier so it does not fire continuously.
+        if (readNotifier)
+            readNotifier->setEnabled(false);
+        emit HungUp();
+        return;
+    }
+}
+
+QByteArray PtyMaster::TakeReceived()
+{
+    QByteArray out;
+    out.swap(received);
+    return out;
+}
+
+void PtyMaster::Close()
+{
+    delete readNotifier;
+    readNotifier = nullptr;
+    delete writeNotifier;
+    writeNotifier = nullptr;
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+    if (slaveFd >= 0)
+        ::close(slaveFd);
+    slaveFd = -1;
+    pending.clear();
+}

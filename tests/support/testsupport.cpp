@@ -1,0 +1,32 @@
+#include "support/testsupport.h"
+
+PortEntry PtyPortEntry(const PtyMaster &pty, quint16 productId)
+{
+    PortEntry e;
+    // QSerialPort takes a full device path as its port name.
+    e.name = pty.SlavePath();
+    e.description = "pseudo-terminal";
+    e.manufacturer = "test";
+    e.systemLocation = pty.SlavePath();
+    e.vendorId = 0x0403;
+    e.productId = productId;
+    return e;
+}
+
+ScopedPortList::ScopedPortList(QList<PortEntry> ports)
+{
+    previous = SetPortListProvider([ports] { return ports; });
+}
+
+ScopedPortList::~ScopedPortList()
+{
+    SetPortListProvider(previous);
+}
+
+QList<QByteArray> Lines(const QByteArray &bytes)
+{
+    QList<QByteArray> out = bytes.split('\n');
+    if (!out.isEmpty() && out.last().isEmpty())
+        out.removeLast();
+    return out;
+}

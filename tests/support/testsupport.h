@@ -1,0 +1,64 @@
+#pragma once
+
+// Shared by the suites: read access to the window's members, and the window
+// wired to a pseudo-terminal peer.
+
+#include "app/mainwindow.h"
+#include "link/portlist.h"
+#include "link/paramtable.h"
+#include "link/serial.h"
+#include "sim/ptymaster.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+// The tests' friend of MainWindow: everything a test needs to see or drive.
+class MainWindowProbe
+{
+public:
+    explicit MainWindowProbe(MainWindow *w) : w(w) {}
+    MainWindowUi *ui() const { return w->ui; }
+    Serial_c *serial() const { return w->serial; }
+    ParamTable_c *params() const { return w->params; }
+    AppSettings_c *settings() const { return w->settings; }
+    QTimer *pollTimer() const { return w->pollTimer; }
+    QTimer *loopTimer() const { return w->loopTimer; }
+    QString version() const { return w->version; }
+    QString unitText() const { return w->unitText; }
+    int stageType() const { return w->stageType; }
+    int isRunning() const { return w->isRunning; }
+    double &posOffset() const { return w->posOffset; }
+    int loopStopped() const { return w->loopStopped; }
+    int loopIndex() const { return w->loopIndex; }
+    int loopEnd() const { return w->loopEnd; }
+    int loopPrevTarget() const { return w->loopPrevTarget; }
+    int savedSpeed() const { return w->savedSpeed; }
+    int stationSpeed(int i) const { return w->stationSpeed[i]; }
+    int stationPos(int i) const { return w->stationPos[i]; }
+    void ShowStatus(int s) const { w->ShowStatus(s); }
+    void SetStageType(int t) const { w->SetStageType(t); }
+    void SendPosition(int p) const { w->SendPosition(p); }
+
+private:
+    MainWindow *w;
+};
+
+// A port list holding one pseudo-terminal that claims the controller's USB
+// product id, so the window's start-up discovery and the port list find it.
+PortEntry PtyPortEntry(const PtyMaster &pty, quint16 productId = 0x6015);
+
+// Installs a port list for the lifetime of the object, restoring the
+// system's list afterwards.
+class ScopedPortList
+{
+public:
+    explicit ScopedPortList(QList<PortEntry> ports);
+    ~ScopedPortList();
+
+private:
+    PortListProvider previous;
+};
+
+// Splits what the peer received into lines (without line feeds).
+QList<QByteArray> Lines(const QByteArray &bytes);

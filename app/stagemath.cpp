@@ -38,5 +38,8 @@ double TravelTimeSeconds(int a, int b, long long d, double v)
 
 int LoopIntervalMs(double travelSeconds, int waitMs)
 {
-    return SaturateToInt(travelSeconds * 1000.0 + waitMs + 100.0);
+    // A negative wait (a loaded settings value) must not give a negative
+    // interval: QTimer refuses those and the run would stall.
+    const int ms = SaturateToInt(travelSeconds * 1000.0 + waitMs + 100.0);
+    return ms < 0 ? 0 : ms;
 }

@@ -16,5 +16,6 @@ double TravelTimeSeconds(int a, int b, long long d, double v);
 // Distance between two 32-bit targets, computed without overflow.
 long long TargetDistance(int target, int previous);
 
-// Timer interval in ms: t * 1000 + wait + 100, truncated and saturated.
+// Timer interval in ms: t * 1000 + wait + 100, truncated, saturated and never
+// negative.
 int LoopIntervalMs(double travelSeconds, int waitMs);

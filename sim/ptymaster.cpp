@@ -1,5 +1,6 @@
 #include "sim/ptymaster.h"
 
+#include <QFile>
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -64,6 +65,34 @@ bool PtyMaster::Adopt(int descriptor, const QString &path)
     writeNotifier->setEnabled(false);
     connect(writeNotifier, &QSocketNotifier::activated, this, &PtyMaster::OnWritable);
     return true;
+}
+
+bool PtyMaster::OpenDevice(const QString &path)
+{
+    Close();
+    const int d = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (d < 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    termios tio {};
+    if (tcgetattr(d, &tio) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(d);
+        return false;
+    }
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B115200);
+    cfsetospeed(&tio, B115200);
+    tio.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS | CSIZE);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    if (tcsetattr(d, TCSANOW, &tio) != 0) {
+        error = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(d);
+        return false;
+    }
+    return Adopt(d, path);
 }
 
 void PtyMaster::Write(const QByteArray &bytes)

@@ -21,6 +21,9 @@ public:
     bool Open();
     // Adopts an already open descriptor, e.g. one end of a null-modem pair.
     bool Adopt(int fd, const QString &path);
+    // Opens a serial device (e.g. one end of a null-modem pair) in raw mode,
+    // 115200 baud, 8N1, no flow control, and adopts it.
+    bool OpenDevice(const QString &path);
     bool IsOpen() const { return fd >= 0; }
     // Path of the slave device, e.g. /dev/pts/3.
     QString SlavePath() const { return slavePath; }

@@ -1,10 +1,12 @@
 #include "app/dialogs.h"
 
 #include <QFileDialog>
+#include <QMessageBox>
 
 namespace {
 FileDialogFn saveOverride;
 FileDialogFn openOverride;
+WarningFn warningOverride;
 }  // namespace
 
 QString AskSaveFileName(const FileDialogRequest &r)
@@ -25,4 +27,17 @@ void SetFileDialogs(FileDialogFn save, FileDialogFn open)
 {
     saveOverride = std::move(save);
     openOverride = std::move(open);
+}
+
+void ShowWarning(QWidget *parent, const QString &title, const QString &text)
+{
+    if (warningOverride)
+        warningOverride(parent, title, text);
+    else
+        QMessageBox::warning(parent, title, text);
+}
+
+void SetWarningBox(WarningFn fn)
+{
+    warningOverride = std::move(fn);
 }

@@ -23,3 +23,10 @@ QString AskOpenFileName(const FileDialogRequest &request);
 
 // Replace the dialogs (empty functions restore Qt's). For tests.
 void SetFileDialogs(FileDialogFn save, FileDialogFn open);
+
+// The warning box shown when a settings file cannot be written or read; by
+// default QMessageBox::warning. Tests replace it to see the text without a
+// modal loop (an empty function restores Qt's).
+using WarningFn = std::function<void(QWidget *parent, const QString &title, const QString &text)>;
+void ShowWarning(QWidget *parent, const QString &title, const QString &text);
+void SetWarningBox(WarningFn fn);

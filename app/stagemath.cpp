@@ -43,3 +43,21 @@ int LoopIntervalMs(double travelSeconds, int waitMs)
     const int ms = SaturateToInt(travelSeconds * 1000.0 + waitMs + 100.0);
     return ms < 0 ? 0 : ms;
 }
+
+StageStatus DecodeStatus(int status)
+{
+    // Read as a bit pattern: a saturated -1e300 arrives as INT_MIN, which has
+    // none of the low bits set.
+    const unsigned bits = static_cast<unsigned>(status);
+    StageStatus s;
+    s.moving = bits & 1u;
+    s.error = bits & 2u;
+    s.notHomed = bits & 4u;
+    s.hardwareError = bits & 8u;
+    return s;
+}
+
+bool IsKnownStageType(int type)
+{
+    return type >= 0 && type < kStageTypeCount;
+}

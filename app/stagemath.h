@@ -19,3 +19,19 @@ long long TargetDistance(int target, int previous);
 // Timer interval in ms: t * 1000 + wait + 100, truncated, saturated and never
 // negative.
 int LoopIntervalMs(double travelSeconds, int waitMs);
+
+// The controller's status word: bit 0 moving, bit 1 error, bit 2 not homed,
+// bit 3 hardware error; higher bits carry nothing.
+struct StageStatus
+{
+    bool moving = false;
+    bool error = false;
+    bool notHomed = false;
+    bool hardwareError = false;
+};
+StageStatus DecodeStatus(int status);
+
+// Stage types the per-type slider tables have entries for (0 linear,
+// 1 rotation, 2 lifting); anything else must not index them.
+constexpr int kStageTypeCount = 3;
+bool IsKnownStageType(int type);

@@ -61,7 +61,7 @@ bool Serial_c::CheckPid()
 int Serial_c::OpenPort(bool open)
 {
     if (!open) {
-        port->close();
+        ClosePort();
         return 0;
     }
     if (!port->open(QIODevice::ReadWrite)) {
@@ -76,7 +76,7 @@ int Serial_c::OpenPort(bool open)
     if (!configured) {
         // Read the reason before close() resets it.
         const QString reason = port->errorString();
-        port->close();
+        ClosePort();
         qDebug() << "Error" << reason;
         emit ConnectionChanged(false);
         return 0;
@@ -135,8 +135,11 @@ void Serial_c::ExtractLines(int count)
 {
     for (int n = 0; n < count; ++n) {
         // A line never reads past what had arrived when it started, so after a
-        // full ring dropped bytes it cannot contain bytes never received.
+        // full ring dropped bytes it cannot contain bytes never received. Line
+        // feeds lost with those bytes leave nothing to cut once the ring is empty.
         const std::int32_t end = ring->writePos;
+        if (ring->readPos == end)
+            return;
         char line[kMaxLine];
         int length = 0;
         while (length < kMaxLine && ring->readPos != end) {
@@ -161,15 +164,26 @@ void Serial_c::ReactToError()
     if (error == QSerialPort::NoError)
         return;
     // A hung-up device (pulled USB cable, closed pseudo-terminal) shows on
-    // Linux as a stream of read errors, not one resource error; both mean the
-    // device is gone. Report once and close, or the event loop spins.
-    if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) {
-        if (!port->isOpen())
-            return;
+    // Linux as a stream of read errors rather than one resource error; both
+    // mean the device is gone. Report once and close, or the event loop spins.
+    // The same codes from a port that is not open (a failed open) or from our
+    // own close are ordinary port errors.
+    const bool deviceGone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError;
+    if (deviceGone && port->isOpen() && !closing) {
         qDebug() << "Cable disconnected.";
         emit ConnectionChanged(false);
-        port->close();
+        ClosePort();
         return;
     }
     qDebug() << "Port error: " << port->errorString();
+}
+
+void Serial_c::ClosePort()
+{
+    // close() on a closed port would raise a "not open" error of its own.
+    if (!port->isOpen() || closing)
+        return;
+    closing = true;
+    port->close();
+    closing = false;
 }

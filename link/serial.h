@@ -57,8 +57,13 @@ public slots:
     void ReactToError();
 
 private:
+    void ClosePort();
+
     bool muted = false;
     QSerialPort *port = nullptr;
     RxRing *ring = nullptr;
     QString productId;
+    // Set while our own close() runs: closing a vanished device raises
+    // errors of its own, which must not start a second disconnect.
+    bool closing = false;
 };

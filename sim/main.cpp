@@ -242,7 +242,7 @@ int main(int argc, char *argv[])
         {"verbose", "Print every received line (<<) and every write (>>)."},
         {"type", "Stage type: 0 linear, 1 rotation, 2 lifting (default 0).", "N"},
         {"sn", "Serial number (default 1234).", "N"},
-        {"fw", "Firmware version, e.g. 1.23 (default; sent in hundredths).", "VERSION"},
+        {"fw", "Firmware version (default 1.23; sent in hundredths, 123).", "VERSION"},
         {"position", "Position at power-up (default 0).", "UNITS"},
         {"ref-pos", "Reference position at power-up (default 0).", "UNITS"},
         {"status", "Status bits at power-up: 2 error, 4 not homed, 8 hardware error "

@@ -3,8 +3,9 @@
 PortEntry PtyPortEntry(const PtyMaster &pty, quint16 productId)
 {
     PortEntry e;
-    // QSerialPort takes a full device path as its port name.
-    e.name = pty.SlavePath();
+    // Listed as the system lists ports: the name without "/dev/" ("pts/3"),
+    // which is also what QSerialPort reports back as its port name.
+    e.name = pty.SlavePath().startsWith("/dev/") ? pty.SlavePath().mid(5) : pty.SlavePath();
     e.description = "pseudo-terminal";
     e.manufacturer = "test";
     e.systemLocation = pty.SlavePath();

@@ -7,6 +7,8 @@
 #include "link/paramtable.h"
 #include "link/serial.h"
 
+#include <QVector>
+
 namespace {
 // Setting a style sheet repolishes the widget even when nothing changed;
 // five times a second that is most of the panel's idle CPU.
@@ -80,9 +82,17 @@ void MainWindow::UpdateUiAfterConnect()
 {
     // The sliders' change handlers write to the link; the values being loaded
     // came from the controller, so echoing them back is suppressed.
-    serial->Mute();
+    // Each row is pushed with the value the controller reported: moving the
+    // acceleration slider drags the deceleration slider along and would
+    // otherwise overwrite the reported deceleration before it is shown.
+    QVector<double> reported(params->Count());
     for (int i = 0; i < params->Count(); ++i)
+        reported[i] = params->Entry(i).value;
+    serial->Mute();
+    for (int i = 0; i < params->Count(); ++i) {
+        params->SetValue(i, reported[i]);
         params->PushToControl(i);
+    }
     serial->Unmute();
 
     ui->posLineEdit->setText(QString::number(ToDisplayUnits(params->ValueOf("pos")), 'g', 6));

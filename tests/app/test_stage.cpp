@@ -264,7 +264,7 @@ private slots:
                                    "?speed\n?accel\n?decel\n?holdTorque\n";
         QTRY_COMPARE_WITH_TIMEOUT(pty.Received(), queries, 10000);
         pty.Write("pos_12345\nrefPos_-1500\nstatus_0\nhome_1\nrun_0\ntype_1\nsn_1234.0\nfw_110\n"
-                  "speed_3000\naccel_8000\ndecel_8000\nholdTorque_20\n");
+                  "speed_3000\naccel_8000\ndecel_6000\nholdTorque_20\n");
 
         QTRY_COMPARE_WITH_TIMEOUT(ui->typeLabel->text(), QString("Type: Rotation"), 10000);
         QCOMPARE(probe.unitText(), QString("rad"));
@@ -279,6 +279,10 @@ private slots:
         QCOMPARE(ui->VelLabel->text(), QString("2.5"));
         QCOMPARE(probe.params()->ValueOf("speed"), 2500.0);
         QCOMPARE(ui->AccelSlider->value(), 8000);
+        // The acceleration slider drags the deceleration along; the reported
+        // deceleration must still win.
+        QCOMPARE(ui->DecelSlider->value(), 6000);
+        QCOMPARE(probe.params()->ValueOf("decel"), 6000.0);
         // 3000 was loaded silently; only the clamp to the new maximum is sent.
         QCOMPARE(speedChanges, (QList<QPair<int, bool>>{{3000, true}, {2500, false}}));
         QTRY_COMPARE_WITH_TIMEOUT(pty.Received(), queries + "speed_2500\n", 10000);

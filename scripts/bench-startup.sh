@@ -11,7 +11,7 @@ cd "$root/build/app"   # where ./motor.png lies
 for i in $(seq "$runs"); do
     for prog in minimal panel; do
         t0=$(date +%s%N)
-        read -r shown rss < <("$root/build/tests/bench_start_$prog" 2>/dev/null)
+        read -r shown rss < <("$root/build/bench/bench_start_$prog" 2>/dev/null)
         echo "$prog $(( (shown - t0) / 1000 )) $rss"
     done
 done | awk '

@@ -18,8 +18,3 @@ movexa_add_test(NAME test_session
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_session.cpp
     LIBS movexa_core movexa_sim
     LABELS gui pty sim)
-
-# Not a test: the real window on a port the system does not list (the path of
-# a pseudo-terminal made by movexa-stage-sim), for trying the panel by hand.
-add_executable(movexa-panel-trial ${CMAKE_CURRENT_LIST_DIR}/paneltrial.cpp)
-target_link_libraries(movexa-panel-trial PRIVATE movexa_testsupport)

@@ -3,7 +3,8 @@
 // The system's port list never shows pseudo-terminals, so this is how the
 // panel meets the simulator on a desktop without a pair of USB converters.
 
-#include "support/testsupport.h"
+#include "app/mainwindow.h"
+#include "link/portlist.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -28,7 +29,7 @@ int main(int argc, char *argv[])
     e.systemLocation = e.name;
     e.vendorId = 0x0403;
     e.productId = 0x6015;
-    ScopedPortList ports({e});
+    SetPortListProvider([e] { return QList<PortEntry>{e}; });
     QApplication::setWindowIcon(QIcon("./motor.png"));
     MainWindow window;
     window.show();

@@ -1,11 +1,5 @@
-# Controller link: receive ring and pty round trips, reply parser and
-# parameter table, port discovery, and the window's connection control.
-movexa_add_test(NAME test_link_serial
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_serial.cpp
-    LABELS unit pty)
-movexa_add_test(NAME test_link_protocol
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_protocol.cpp
-    LABELS unit pty)
-movexa_add_test(NAME test_link_connection
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_connection.cpp
+# Controller link: pty round trips, receive ring, reply parser, port discovery
+# (also over a fake sysfs tree) and the window's connection control.
+movexa_add_test(NAME test_link
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_link.cpp
     LABELS unit pty)

@@ -2,78 +2,42 @@
 // the controller on a pseudo-terminal, the About box and the rename dialog.
 
 #include "app/dialogs.h"
-#include "settings/appsettings.h"
 #include "support/testsupport.h"
 
-#include <QApplication>
-#include <QInputDialog>
-#include <QMessageBox>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
-
-#include <functional>
+#include <QtWidgets>
 
 namespace {
 
-// A window whose link is open on a pty, without the connection set-up: that
-// reloads the sliders from the table 500 ms later and would race the checks.
 struct Rig
 {
     PtyMaster pty;
     ScopedPortList ports{QList<PortEntry>()};  // nothing found at start
     MainWindow w;
     MainWindowProbe p{&w};
+    MainWindowUi *ui = p.ui();
 
+    // Opens the link without the connection set-up: its queries and the
+    // slider refresh 500 ms later would mix with what a test checks. Another
+    // process's lock file can outlive its pty for a moment while the number
+    // is handed to us, hence the retries.
     bool Attach()
     {
-        if (!pty.Open())
-            return false;
         p.pollTimer()->stop();
-        QObject::disconnect(p.serial(), &Serial_c::ConnectionChanged, &w, &MainWindow::NewConnection);
-        p.serial()->SetPortName(pty.SlavePath());
-        return p.serial()->OpenPort(true) == 1;
-    }
-
-    // Command lines the controller received since the last call. A marker
-    // line written last shows that everything before it has arrived.
-    QList<QByteArray> Sent()
-    {
-        p.serial()->WriteLn("#end");
-        if (!QTest::qWaitFor([this] { return pty.Received().endsWith("#end\n"); }, 10000))
-            return {"<no marker>"};
-        QList<QByteArray> lines = Lines(pty.TakeReceived());
-        lines.removeLast();
-        return lines;
+        const QSignalBlocker quiet(p.serial());
+        return QTest::qWaitFor([this] {
+            p.serial()->SetPortName(pty.Open() ? pty.SlavePath() : QString());
+            return p.serial()->OpenPort(true) == 1;
+        }, 5000);
     }
 };
 
-// Answers the next modal dialog of type D from inside its event loop.
-template <typename D>
-class WhenModal
+// Answers the modal dialog of type D that the next action opens, from inside its loop.
+template <typename D, typename F> void AnswerNext(F answer)
 {
-public:
-    explicit WhenModal(std::function<void(D *)> answer)
-    {
-        QObject::connect(&timer, &QTimer::timeout, [this, answer] {
-            if (auto *d = qobject_cast<D *>(QApplication::activeModalWidget())) {
-                timer.stop();
-                answered = true;
-                answer(d);
-            }
-        });
-        timer.start(5);
-    }
-    bool answered = false;
-
-private:
-    QTimer timer;
-};
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+    QTimer::singleShot(0, [answer] {
+        answer(qobject_cast<D *>(QApplication::activeModalWidget()));
+    });
 }
 
 }  // namespace
@@ -81,296 +45,111 @@ QByteArray ReadAll(const QString &path)
 class TestMenus : public QObject
 {
     Q_OBJECT
+    QTemporaryDir dir;
+    QString saveAnswer, openAnswer;
+    QStringList warnings;
 
 private slots:
-    void init();
-    void cleanup();
-    void saveAndLoadRoundTrip();
-    void loadSendsChangedValues_data();
-    void loadSendsChangedValues();
-    void refusedLoadChangesNothing_data();
-    void refusedLoadChangesNothing();
-    void failedSaveWarns();
-    void aboutText_data();
-    void aboutText();
-    void rename_data();
-    void rename();
+    void initTestCase()
+    {
+        SetFileDialogs([this](const FileDialogRequest &) { return saveAnswer; },
+                       [this](const FileDialogRequest &) { return openAnswer; });
+        SetWarningBox([this](QWidget *, const QString &, const QString &t) { warnings << t; });
+        QLocale::setDefault(QLocale(QLocale::German));  // a decimal comma must not leak out
+    }
+    void init() { warnings.clear(); }
 
-private:
-    QTemporaryDir dir;
-    QString saveAnswer;
-    QString openAnswer;
-    QList<FileDialogRequest> requests;
-    QStringList warnings;
+    void loadThenSave()
+    {
+        Rig r;
+        QVERIFY(r.Attach());
+        // Every field away from the form's value, so each widget must carry it both ways.
+        const QByteArray body = "offset=-3.25\nrefPos=12.5\nmaxSpeed=1200\naccel=12000\n"
+            "decel=15000\nholdTorque=35\nposA=1.5\nspeedA=3\ntimeA=0.25\nuseA=0\nposB=-7.125\n"
+            "speedB=0.5\ntimeB=2\nuseB=0\nposC=7\nspeedC=1\ntimeC=3\nuseC=2\nposD=100\n"
+            "speedD=1.25\ntimeD=10\nuseD=2\nloopCount=7\nrunLoopCont=2\n";
+        QVERIFY(WriteFileBytes(openAnswer = dir.filePath("in.txt"), "# Movexa\n\n" + body));
+        r.ui->actionLoad_Settings->trigger();
+        QCOMPARE(r.ui->RefLabel->text() + "|" + r.ui->Offset_Label->text(),
+                 QString("Current value: 12.5|Offset: -3.25"));
+        r.ui->RefLineEdit->setText("99");  // typed, not confirmed: not saved
+        saveAnswer = dir.filePath("out.txt");
+        r.ui->actionSave_Settings->trigger();
+        const QByteArray saved = ReadFileBytes(saveAnswer);
+        QVERIFY2(saved.endsWith("\n\n" + body), saved.constData());
+
+        saveAnswer += "/settings.txt";  // its "directory" is a file
+        r.ui->actionSave_Settings->trigger();
+        QCOMPARE(ReadFileBytes(dir.filePath("out.txt")), saved);
+        QVERIFY2(warnings.size() == 1 && warnings[0].contains(saveAnswer),
+                 qPrintable(warnings.join('|')));
+    }
+
+    void load_data()
+    {
+        QTest::addColumn<QString>("answer");  // empty: cancelled
+        QTest::addColumn<QByteArray>("file");  // null: none written
+        QTest::addColumn<double>("offset");  // 1.5 before the load
+        QTest::addColumn<QByteArray>("sent");  // the form has 400, 30000, 30000, 20
+        QTest::newRow("cancelled") << "" << QByteArray() << 1.5 << QByteArray();
+        QTest::newRow("unreadable") << "none.txt" << QByteArray() << 1.5 << QByteArray();
+        QTest::newRow("sliders unchanged") << "a.txt" << QByteArray("maxSpeed=400\nrefPos=-1.5\n")
+                                           << 0.0 << QByteArray("refPos_-1500\n");
+        QTest::newRow("beyond the maxima") << "b.txt"
+            << QByteArray("maxSpeed=99999\nholdTorque=1e12\noffset=2\n") << 2.0
+            << QByteArray("refPos_0\nspeed_8000\nholdTorque_75\n");
+        QTest::newRow("accel and decel differ") << "c.txt"
+            << QByteArray("accel=12000\ndecel=15000\n") << 0.0
+            << QByteArray("refPos_0\ndecel_12000\naccel_12000\ndecel_15000\n");
+    }
+    void load()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, sent);
+        openAnswer = answer.isEmpty() ? answer : dir.filePath(answer);
+        QVERIFY(file.isNull() || WriteFileBytes(openAnswer, file));
+        Rig r;
+        QVERIFY(r.Attach());
+        r.p.posOffset() = 1.5;
+        r.ui->actionLoad_Settings->trigger();
+        r.p.serial()->WriteLn("#end");  // arrives after everything the load sent
+        QTRY_COMPARE_WITH_TIMEOUT(r.pty.Received(), sent + "#end\n", 10000);
+        QTEST(r.p.posOffset(), "offset");
+        QCOMPARE(warnings.size(), answer == "none.txt" ? 1 : 0);  // a cancel is no failure
+    }
+
+    void about()
+    {
+        QStringList shown;
+        for (double fw : {0.0, 5.0, 1234.0}) {  // 0: the controller never answered
+            Rig r;
+            if (fw != 0)
+                r.p.params()->SetValue(QStringLiteral("fw"), fw);
+            AnswerNext<QMessageBox>([&](QMessageBox *box) { shown << box->text(), box->accept(); });
+            r.ui->actionAbout->trigger();
+        }
+        const QString sw = "Software Version 1.10\nFirmware Version ";
+        QCOMPARE(shown, QStringList({sw + "0.00", sw + "0.05", sw + "12.34"}));
+    }
+
+    void rename()
+    {
+        Rig r;
+        QStringList seen;  // the text each dialog opened with, then the title after it
+        for (const QString &typed : QStringList{"Earlier", "", "   ", "Other"}) {  // Other: Cancel
+            AnswerNext<QInputDialog>([&](QInputDialog *d) {
+                seen << d->textValue();
+                d->setTextValue(typed);
+                typed == "Other" ? d->reject() : d->accept();
+            });
+            r.ui->actionName_Window->trigger();
+            seen << r.w.windowTitle();
+        }
+        // Always opened empty; OK with an empty field keeps the title, blanks alone make one.
+        QCOMPARE(seen, QStringList({"", "Earlier", "", "Earlier", "", "   ", "", "   "}));
+    }
 };
-
-void TestMenus::init()
-{
-    saveAnswer.clear();
-    openAnswer.clear();
-    requests.clear();
-    warnings.clear();
-    SetFileDialogs(
-        [this](const FileDialogRequest &r) { requests << r; return saveAnswer; },
-        [this](const FileDialogRequest &r) { requests << r; return openAnswer; });
-    SetWarningBox([this](QWidget *, const QString &, const QString &text) { warnings << text; });
-}
-
-void TestMenus::cleanup()
-{
-    SetFileDialogs({}, {});
-    SetWarningBox({});
-}
-
-void TestMenus::saveAndLoadRoundTrip()
-{
-    Rig r;
-    QVERIFY(r.Attach());
-    MainWindowUi *ui = r.p.ui();
-
-    r.p.posOffset() = -3.25;
-    r.p.params()->SetValue(QStringLiteral("refPos"), 12500);  // reported by the controller
-    ui->RefLineEdit->setText("99");  // typed but not confirmed: not saved
-    ui->SpeedSlider->setValue(1200);
-    ui->AccelSlider->setValue(12000);
-    ui->DecelSlider->setValue(15000);
-    ui->TrqSlider->setValue(35);
-    const QStringList typed = {"1.50", "3", "0.25", "-7.125", "0.5", "2", "", "1", "0", "100", "1", "10"};
-    QLineEdit *edits[] = {ui->PosALineEdit, ui->VelALineEdit, ui->TimeALineEdit, ui->PosBLineEdit,
-                          ui->VelBLineEdit, ui->TimeBLineEdit, ui->PosCLineEdit, ui->VelCLineEdit,
-                          ui->TimeCLineEdit, ui->PosDLineEdit, ui->VelDLineEdit, ui->TimeDLineEdit};
-    for (int i = 0; i < 12; ++i)
-        edits[i]->setText(typed[i]);
-    QCheckBox *boxes[] = {ui->useA_cBox, ui->useB_cBox, ui->useC_cBox, ui->useD_cBox, ui->LoopCheckBox};
-    const bool checked[] = {false, true, false, true, true};
-    for (int i = 0; i < 5; ++i)
-        boxes[i]->setChecked(checked[i]);
-    ui->LoopCountSlider->setValue(7);
-
-    saveAnswer = dir.filePath("round.txt");
-    ui->actionSave_Settings->trigger();
-    QCOMPARE(requests.size(), 1);
-    QCOMPARE(requests[0].parent, &r.w);
-    QCOMPARE(requests[0].caption, QString("Save File"));
-    QCOMPARE(requests[0].startPath, QDir::homePath() + "/settings.txt");
-    QCOMPARE(requests[0].filter, QString("TextFiles (*.txt)"));
-    QVERIFY(warnings.isEmpty());
-    const QByteArray file = ReadAll(saveAnswer);
-    QVERIFY(file.contains("\nrefPos=12.5\n"));
-    QVERIFY(file.contains("\nposC=0\n"));
-    QVERIFY(file.contains("\nuseB=2\n"));
-
-    // Scramble everything, then load.
-    r.p.posOffset() = 0;
-    ui->SpeedSlider->setValue(5000);
-    ui->AccelSlider->setValue(20000);
-    ui->TrqSlider->setValue(60);
-    for (QLineEdit *e : edits)
-        e->setText("5");
-    for (QCheckBox *b : boxes)
-        b->toggle();
-    ui->LoopCountSlider->setValue(1);
-    r.Sent();
-
-    openAnswer = saveAnswer;
-    ui->actionLoad_Settings->trigger();
-    QCOMPARE(requests.size(), 2);
-    QCOMPARE(requests[1].caption, QString("Open File"));
-    QCOMPARE(requests[1].startPath, QDir::homePath());
-    QCOMPARE(requests[1].filter, QString("TextFiles (*.txt)"));
-    QVERIFY(warnings.isEmpty());
-
-    QCOMPARE(r.p.posOffset(), -3.25);
-    QCOMPARE(ui->Offset_Label->text(), QString("Offset: -3.25"));
-    QCOMPARE(ui->RefLineEdit->text(), QString("12.5"));
-    QCOMPARE(ui->RefLabel->text(), QString("Current value: 12.5"));
-    QCOMPARE(r.p.params()->ValueOf("refPos"), 12500.0);
-    QCOMPARE(ui->SpeedSlider->value(), 1200);
-    QCOMPARE(ui->AccelSlider->value(), 12000);
-    QCOMPARE(ui->DecelSlider->value(), 15000);
-    QCOMPARE(ui->TrqSlider->value(), 35);
-    const QStringList shown = {"1.5", "3", "0.25", "-7.125", "0.5", "2", "0", "1", "0", "100", "1", "10"};
-    for (int i = 0; i < 12; ++i)
-        QCOMPARE(edits[i]->text(), shown[i]);
-    for (int i = 0; i < 5; ++i)
-        QCOMPARE(boxes[i]->isChecked(), checked[i]);
-    QCOMPARE(ui->LoopCountSlider->value(), 7);
-}
-
-void TestMenus::loadSendsChangedValues_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<int>("speed");
-    QTest::addColumn<int>("accel");
-    QTest::addColumn<int>("decel");
-    QTest::addColumn<int>("torque");
-    QTest::addColumn<QList<QByteArray>>("sent");
-
-    // The window starts at the form's values: 400, 30000, 30000, 20.
-    QTest::newRow("sliders unchanged")
-        << QByteArray("maxSpeed=400\naccel=30000\ndecel=30000\nholdTorque=20\nrefPos=-1.5\n")
-        << 400 << 30000 << 30000 << 20 << QList<QByteArray>{"refPos_-1500"};
-    QTest::newRow("beyond the maxima") << QByteArray("maxSpeed=99999\nholdTorque=1e12\n") << 8000
-                                       << 30000 << 30000 << 75
-                                       << QList<QByteArray>{"refPos_0", "speed_8000", "holdTorque_75"};
-    QTest::newRow("accel and decel differ")
-        << QByteArray("accel=12000\ndecel=15000\n") << 400 << 12000 << 15000 << 20
-        << QList<QByteArray>{"refPos_0", "decel_12000", "accel_12000", "decel_15000"};
-    QTest::newRow("accel and decel equal")
-        << QByteArray("accel=12000\ndecel=12000\n") << 400 << 12000 << 12000 << 20
-        << QList<QByteArray>{"refPos_0", "decel_12000", "accel_12000"};
-}
-
-void TestMenus::loadSendsChangedValues()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(int, speed);
-    QFETCH(int, accel);
-    QFETCH(int, decel);
-    QFETCH(int, torque);
-    QFETCH(QList<QByteArray>, sent);
-
-    openAnswer = dir.filePath("partial.txt");
-    QFile f(openAnswer);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(file);
-    f.close();
-
-    Rig r;
-    QVERIFY(r.Attach());
-    r.p.ui()->actionLoad_Settings->trigger();
-    QCOMPARE(r.Sent(), sent);
-    QCOMPARE(r.p.ui()->SpeedSlider->value(), speed);
-    QCOMPARE(r.p.ui()->AccelSlider->value(), accel);
-    QCOMPARE(r.p.ui()->DecelSlider->value(), decel);
-    QCOMPARE(r.p.ui()->TrqSlider->value(), torque);
-}
-
-void TestMenus::refusedLoadChangesNothing_data()
-{
-    QTest::addColumn<QString>("answer");
-    QTest::addColumn<bool>("warns");
-    QTest::newRow("cancelled") << QString() << false;
-    QTest::newRow("missing file") << dir.filePath("missing.txt") << true;
-    QTest::newRow("directory") << dir.path() << true;
-}
-
-void TestMenus::refusedLoadChangesNothing()
-{
-    QFETCH(QString, answer);
-    QFETCH(bool, warns);
-
-    Rig r;
-    QVERIFY(r.Attach());
-    MainWindowUi *ui = r.p.ui();
-    // A cancelled save leaves older values in the record; they must not
-    // come back.
-    ui->SpeedSlider->setValue(1200);
-    ui->actionSave_Settings->trigger();
-    ui->SpeedSlider->setValue(2000);
-    ui->PosALineEdit->setText("9");
-    r.p.posOffset() = 1.5;
-    const QString refLabel = ui->RefLabel->text();
-    r.Sent();
-
-    openAnswer = answer;
-    ui->actionLoad_Settings->trigger();
-    QCOMPARE(r.Sent(), QList<QByteArray>());
-    QCOMPARE(ui->SpeedSlider->value(), 2000);
-    QCOMPARE(ui->PosALineEdit->text(), QString("9"));
-    QCOMPARE(r.p.posOffset(), 1.5);
-    QCOMPARE(ui->RefLabel->text(), refLabel);
-    QCOMPARE(warnings.size(), warns ? 1 : 0);
-    if (warns)
-        QVERIFY2(warnings[0].contains(QDir::toNativeSeparators(answer)), qPrintable(warnings[0]));
-}
-
-void TestMenus::failedSaveWarns()
-{
-    const QString plain = dir.filePath("plain.txt");
-    const QByteArray old = "maxSpeed=250\n";
-    QFile f(plain);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(old);
-    f.close();
-
-    Rig r;
-    saveAnswer = plain + "/settings.txt";  // its "directory" is a file
-    r.p.ui()->actionSave_Settings->trigger();
-    QCOMPARE(warnings.size(), 1);
-    QVERIFY2(warnings[0].contains(QDir::toNativeSeparators(saveAnswer)), qPrintable(warnings[0]));
-    QCOMPARE(ReadAll(plain), old);
-}
-
-void TestMenus::aboutText_data()
-{
-    QTest::addColumn<QVariant>("fw");  // invalid: the controller never answered
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("not reported") << QVariant() << "Software Version 1.10\nFirmware Version 0.00";
-    QTest::newRow("5") << QVariant(5.0) << "Software Version 1.10\nFirmware Version 0.05";
-    QTest::newRow("1234") << QVariant(1234.0) << "Software Version 1.10\nFirmware Version 12.34";
-}
-
-void TestMenus::aboutText()
-{
-    QFETCH(QVariant, fw);
-    QFETCH(QString, expected);
-
-    // A decimal comma in the operator's locale must not reach the box.
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    Rig r;
-    if (fw.isValid())
-        r.p.params()->SetValue(QStringLiteral("fw"), fw.toDouble());
-
-    QString text, title;
-    WhenModal<QMessageBox> answer([&](QMessageBox *box) {
-        text = box->text();
-        title = box->windowTitle();
-        box->accept();
-    });
-    r.p.ui()->actionAbout->trigger();
-    QLocale::setDefault(QLocale::c());
-    QVERIFY(answer.answered);
-    QCOMPARE(title, QString("Movexa"));
-    QCOMPARE(text, expected);
-}
-
-void TestMenus::rename_data()
-{
-    QTest::addColumn<QString>("entered");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<QString>("title");
-    QTest::newRow("name") << "Stage 1" << true << "Stage 1";
-    QTest::newRow("OK with empty field") << "" << true << "Earlier";
-    QTest::newRow("blanks only") << "   " << true << "   ";
-    QTest::newRow("cancel") << "Other" << false << "Earlier";
-}
-
-void TestMenus::rename()
-{
-    QFETCH(QString, entered);
-    QFETCH(bool, ok);
-    QFETCH(QString, title);
-
-    Rig r;
-    QStringList opened;
-    auto renameTo = [&](const QString &text, bool accept) {
-        WhenModal<QInputDialog> answer([&](QInputDialog *d) {
-            opened << d->windowTitle() + "|" + d->labelText() + "|" + d->textValue();
-            d->setTextValue(text);
-            accept ? d->accept() : d->reject();
-        });
-        r.p.ui()->actionName_Window->trigger();
-        return answer.answered;
-    };
-    QVERIFY(renameTo("Earlier", true));
-    QCOMPARE(r.w.windowTitle(), QString("Earlier"));
-    QVERIFY(renameTo(entered, ok));
-    QCOMPARE(r.w.windowTitle(), title);
-    // Always opens empty, not with the current title.
-    const QString empty = "QInputDialog::getText()|Window Name:|";
-    QCOMPARE(opened, QStringList({empty, empty}));
-}
 
 QTEST_MAIN(TestMenus)
 #include "test_menus.moc"

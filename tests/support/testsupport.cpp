@@ -1,5 +1,7 @@
 #include "support/testsupport.h"
 
+#include <QFile>
+
 PortEntry PtyPortEntry(const PtyMaster &pty, quint16 productId)
 {
     PortEntry e;
@@ -30,4 +32,16 @@ QList<QByteArray> Lines(const QByteArray &bytes)
     if (!out.isEmpty() && out.last().isEmpty())
         out.removeLast();
     return out;
+}
+
+QByteArray ReadFileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+bool WriteFileBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }

@@ -62,3 +62,8 @@ private:
 
 // Splits what the peer received into lines (without line feeds).
 QList<QByteArray> Lines(const QByteArray &bytes);
+
+// A whole file's bytes ("<unreadable>" when it cannot be opened), and a file
+// replaced by the given bytes (false when that fails).
+QByteArray ReadFileBytes(const QString &path);
+bool WriteFileBytes(const QString &path, const QByteArray &bytes);

@@ -131,6 +131,16 @@ void Serial_c::ProcessBytes(const QByteArray &bytes)
         ExtractLines(lineFeeds);
 }
 
+namespace {
+bool HoldsLineFeed(const RxRing &ring, std::int32_t end)
+{
+    for (std::int32_t i = ring.readPos; i != end; i = (i + 1) % ring.size)
+        if ((ring.cells[i] & 0xFF) == '\n')
+            return true;
+    return false;
+}
+}  // namespace
+
 void Serial_c::ExtractLines(int count)
 {
     for (int n = 0; n < count; ++n) {
@@ -155,6 +165,12 @@ void Serial_c::ExtractLines(int count)
         while (textLength < length && line[textLength] != '\0')
             ++textLength;
         emit LineReceived(QString::fromUtf8(line, textLength));
+        // A line cut at the length limit leaves its line feed in the ring. That
+        // line feed was counted for this cut, so cut on: otherwise every later
+        // reply would be handed on late, for good (after a burst of noise, by
+        // a dozen lines).
+        if (length == kMaxLine && line[kMaxLine - 1] != '\n' && HoldsLineFeed(*ring, end))
+            --n;
     }
 }
 

@@ -1,7 +1,9 @@
 #include "sim/ptymaster.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSocketNotifier>
+#include <QVector>
 
 #include <cerrno>
 #include <cstring>
@@ -20,20 +22,51 @@ PtyMaster::~PtyMaster()
     Close();
 }
 
+namespace {
+// A serial port that another process has just closed may still have its lock
+// file for a moment after the kernel hands its pseudo-terminal number out
+// again; a port opened on that number is then refused as locked.
+bool LockFileExists(const char *slave)
+{
+    QString name = QString::fromLocal8Bit(slave);
+    if (name.startsWith("/dev/"))
+        name = name.mid(5);
+    const QString lock = "LCK.." + name.replace('/', '_');
+    for (const char *dir : {"/var/lock", "/run/lock", "/tmp", "/var/spool/locks", "/etc/locks"})
+        if (QFileInfo::exists(QString::fromLatin1(dir) + '/' + lock))
+            return true;
+    return false;
+}
+}  // namespace
+
 bool PtyMaster::Open()
 {
     Close();
-    const int m = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (m < 0 || grantpt(m) != 0 || unlockpt(m) != 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
-        if (m >= 0)
-            ::close(m);
-        return false;
+    error.clear();
+    // Numbers with a leftover lock are held open while the next one is tried,
+    // so the kernel does not hand the same number back.
+    QVector<int> locked;
+    int m = -1;
+    const char *name = nullptr;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        m = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (m < 0 || grantpt(m) != 0 || unlockpt(m) != 0 || !(name = ptsname(m))) {
+            error = QString::fromLocal8Bit(std::strerror(errno));
+            if (m >= 0)
+                ::close(m);
+            m = -1;
+            break;
+        }
+        if (!LockFileExists(name))
+            break;
+        locked.append(m);
+        m = -1;
     }
-    const char *name = ptsname(m);
-    if (!name) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
-        ::close(m);
+    for (int held : locked)
+        ::close(held);
+    if (m < 0) {
+        if (error.isEmpty())
+            error = "every pseudo-terminal offered is locked";
         return false;
     }
     // Holding the slave open ourselves keeps the master readable while the

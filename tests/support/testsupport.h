@@ -13,7 +13,7 @@
 #include <QList>
 #include <QString>
 
-// The tests' friend of MainWindow: everything a test needs to see or drive.
+// The tests' friend of MainWindow: the members the suites look at.
 class MainWindowProbe
 {
 public:
@@ -24,21 +24,10 @@ public:
     AppSettings_c *settings() const { return w->settings; }
     QTimer *pollTimer() const { return w->pollTimer; }
     QTimer *loopTimer() const { return w->loopTimer; }
-    QString version() const { return w->version; }
     QString unitText() const { return w->unitText; }
-    int stageType() const { return w->stageType; }
-    int isRunning() const { return w->isRunning; }
     double &posOffset() const { return w->posOffset; }
     int loopStopped() const { return w->loopStopped; }
-    int loopIndex() const { return w->loopIndex; }
-    int loopEnd() const { return w->loopEnd; }
-    int loopPrevTarget() const { return w->loopPrevTarget; }
-    int savedSpeed() const { return w->savedSpeed; }
-    int stationSpeed(int i) const { return w->stationSpeed[i]; }
-    int stationPos(int i) const { return w->stationPos[i]; }
-    void ShowStatus(int s) const { w->ShowStatus(s); }
     void SetStageType(int t) const { w->SetStageType(t); }
-    void SendPosition(int p) const { w->SendPosition(p); }
 
 private:
     MainWindow *w;

@@ -1,9 +1,10 @@
 // Start-up to the window shown, and resident memory at that moment. Built
 // twice: as the panel and as a minimal Qt Widgets program with one empty
 // window, measured side by side by scripts/bench-startup.sh.
+// Prints "<wall-clock ns> <VmRSS KiB>"; the script subtracts its own time
+// stamp, taken just before it started the process.
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTimer>
 #include <QWidget>
@@ -13,28 +14,6 @@
 #ifdef START_PANEL
 #include "app/mainwindow.h"
 #endif
-
-namespace {
-long ResidentKiB()
-{
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
-// Wall-clock time now, in nanoseconds; the driver subtracts its own time
-// stamp taken just before it started the process.
-long long NowNs()
-{
-    timespec now {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return now.tv_sec * 1000000000LL + now.tv_nsec;
-}
-}  // namespace
 
 int main(int argc, char **argv)
 {
@@ -46,9 +25,15 @@ int main(int argc, char **argv)
     QWidget window;
 #endif
     window.show();
-    QTimer::singleShot(0, [&] {
-        // First pass of the event loop: the window is shown and painted.
-        std::printf("%lld %ld\n", NowNs(), ResidentKiB());
+    QTimer::singleShot(0, [&] {  // first pass of the event loop: the window is shown and painted
+        timespec now {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        QFile status("/proc/self/status");
+        status.open(QIODevice::ReadOnly);
+        const QByteArray text = status.readAll();
+        const int at = text.indexOf("VmRSS:");
+        const long rss = at < 0 ? -1 : text.mid(at + 6, 20).simplified().split(' ')[0].toLong();
+        std::printf("%lld %ld\n", now.tv_sec * 1000000000LL + now.tv_nsec, rss);
         app.quit();
     });
     return app.exec();

@@ -1,209 +1,113 @@
-// How closely the station sequence keeps its own schedule.
-//
-// Runs the real window offscreen with a pseudo-terminal as its port, starts a
-// station run and timestamps every "!pos_" line as it arrives at the far end.
-// The schedule: the first station 1 ms after the start, each further one the
-// previous station's interval (estimated travel + wait + 100 ms) later. Prints each
-// command's error against that schedule, then the median and the worst.
-// It also reports each step on its own: the spacing between two commands
-// minus the interval the first one's tick chose, i.e. how late each tick is.
-//
+// How closely the station sequence keeps its schedule: the real window, offscreen, on a pty;
+// each "!pos_" line is timed as it arrives. vs schedule: arrival minus 1 ms plus the estimated
+// intervals before it; per step: spacing to the previous command minus its interval.
 // usage: loop_timing [--runs N] [--passes N] [--verbose]
 
 #include "app/stagemath.h"
 #include "link/numeric.h"
 #include "support/testsupport.h"
-
-#include <QApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
+#include <QtTest>
 #include <QtWidgets>
-
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 
-namespace {
-
-// The window logs one line per station; the benchmark measures the
-// sequencer, not the terminal.
-void QuietDebug(QtMsgType type, const QMessageLogContext &, const QString &msg)
+static void Report(const QByteArray &label, QList<double> errors, QList<double> steps)
 {
-    if (type != QtDebugMsg)
-        std::fprintf(stderr, "%s\n", qPrintable(msg));
+    std::sort(errors.begin(), errors.end());
+    std::sort(steps.begin(), steps.end());
+    auto median = [](const auto &v) { return (v[(v.size() - 1) / 2] + v[v.size() / 2]) / 2; };
+    auto worst = [](const auto &v) { return std::max(-v.front(), v.back()); };
+    std::printf("%s: %d station commands; vs schedule: median %.3f ms, worst %.3f ms; per step: "
+                "median %.3f ms, worst %.3f ms, earliest %+.3f ms\n", label.constData(),
+                int(errors.size()), median(errors), worst(errors), median(steps), worst(steps),
+                steps.front());
 }
 
-struct RunResult
+// Appends each command's figures (ms); false when the run did not deliver every command.
+static bool RunOnce(int passes, bool verbose, QList<double> &errors, QList<double> &steps)
 {
-    QList<double> errorsMs;  // arrival minus schedule, per station command
-    QList<double> stepsMs;   // spacing to the previous command minus its interval
-};
-
-double Median(QList<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const int n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2.0;
-}
-
-double Worst(const QList<double> &v)
-{
-    double worst = 0.0;
-    for (double e : v)
-        worst = std::max(worst, std::abs(e));
-    return worst;
-}
-
-RunResult RunOnce(int passes, bool verbose)
-{
-    RunResult result;
     PtyMaster pty;
-    if (!pty.Open()) {
-        std::fprintf(stderr, "no pseudo-terminal: %s\n", qPrintable(pty.ErrorString()));
-        return result;
-    }
+    pty.Open();  // failing, no command arrives
     ScopedPortList ports({PtyPortEntry(pty)});
     MainWindow window;
     MainWindowProbe probe(&window);
     MainWindowUi *ui = probe.ui();
-    QTimer *loopTimer = probe.loopTimer();
-
-    // Let the start-up exchange (queries, the 500 ms set-up after connecting)
-    // finish before timing anything.
-    {
-        QEventLoop settle;
-        QTimer::singleShot(800, &settle, &QEventLoop::quit);
-        settle.exec();
-    }
-
-    // Short moves (0 to 0.15 s estimated at 2 units/s) and waits of 50 to
-    // 200 ms: intervals of 250 to 400 ms.
-    ui->AccelSlider->setValue(40000);
-    ui->DecelSlider->setValue(40000);
-    const char *pos[4] = {"0.1", "0.2", "0.3", "0.1"};
-    const char *wait[4] = {"0.1", "0.15", "0.2", "0.05"};
-    const QString names[4] = {"A", "B", "C", "D"};
+    const int n = 4 * passes, accel = 40000;
+    // At the form's 2 units/s, moves of 0 to 0.15 s; with these waits, intervals of 250 to 400 ms.
+    const double pos[4] = {0.1, 0.2, 0.3, 0.1}, waits[4] = {0.1, 0.15, 0.2, 0.05};
+    QTest::qWait(800);  // the start-up queries and the set-up after connecting pass untimed
+    ui->AccelSlider->setValue(accel);
+    ui->DecelSlider->setValue(accel);
     for (int i = 0; i < 4; ++i) {
-        window.findChild<QLineEdit *>("Pos" + names[i] + "LineEdit")->setText(pos[i]);
-        window.findChild<QLineEdit *>("Vel" + names[i] + "LineEdit")->setText("2");
-        window.findChild<QLineEdit *>("Time" + names[i] + "LineEdit")->setText(wait[i]);
-        window.findChild<QCheckBox *>("use" + names[i] + "_cBox")->setChecked(true);
+        const QString s(QChar('A' + i));
+        window.findChild<QLineEdit *>("Pos" + s + "LineEdit")->setText(QString::number(pos[i]));
+        window.findChild<QLineEdit *>("Time" + s + "LineEdit")->setText(QString::number(waits[i]));
+        window.findChild<QCheckBox *>("use" + s + "_cBox")->setChecked(true);
     }
     ui->LoopCountSlider->setValue(passes);
     ui->LoopCheckBox->setChecked(false);
-
     QElapsedTimer clock;  // monotonic
-    QList<double> intervals;  // ms, as each tick started the timer
-    QList<double> arrivals;   // ms since the start, per "!pos_" line
-    QByteArray partial;
-
-    QObject::connect(loopTimer, &QTimer::timeout, &window, [&] {
-        if (loopTimer->isActive())
-            intervals << loopTimer->interval();
+    QEventLoop wait;
+    QTimer::singleShot(n * 1000, &wait, &QEventLoop::quit);  // should the run stall
+    QList<double> intervals, arrivals;  // ms: as each tick started the timer; since the start
+    QObject::connect(probe.loopTimer(), &QTimer::timeout, &window, [&] {
+        if (probe.loopTimer()->isActive())
+            intervals << probe.loopTimer()->interval();
     });
-    QObject::connect(&pty, &PtyMaster::BytesReceived, &window, [&](const QByteArray &bytes) {
+    QObject::connect(&pty, &PtyMaster::BytesReceived, &window, [&] {
         const double now = clock.nsecsElapsed() / 1e6;
-        partial += bytes;
-        int nl;
-        while ((nl = partial.indexOf('\n')) >= 0) {
-            if (partial.startsWith("!pos_"))
-                arrivals << now;
-            partial.remove(0, nl + 1);
-        }
+        const QByteArray lines = pty.Received().left(pty.Received().lastIndexOf('\n') + 1);
+        while (arrivals.size() < lines.count("!pos_"))
+            arrivals << now;
+        if (arrivals.size() >= n)
+            wait.quit();
     });
-
-    QEventLoop done;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &done, [&] {
-        if (probe.loopStopped() == 1)
-            done.quit();
-    });
-    poll.start(50);
-
     pty.TakeReceived();
     clock.start();
     ui->LoopButton->click();  // first station after 1 ms
-    done.exec();
-    // The last line may still be on its way through the pty.
-    QElapsedTimer grace;
-    grace.start();
-    while (arrivals.size() < 4 * passes && grace.elapsed() < 1000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-
-    if (arrivals.size() != 4 * passes) {
-        std::fprintf(stderr, "expected %d station commands, got %d\n", 4 * passes,
-                     int(arrivals.size()));
-        return result;
+    wait.exec();
+    if (arrivals.size() != n || probe.loopStopped() != 1) {
+        std::fprintf(stderr, "expected %d station commands, got %d\n", n, int(arrivals.size()));
+        return false;
     }
-    // The schedule, recomputed from the stations the way the sequence
-    // estimates it, so that it does not depend on what the window handed
-    // its timer.
+    // The schedule as the sequence estimates it, not what the window handed its timer.
     QList<double> planned;
-    int previous = 0;  // a fresh window's previous target
-    for (int k = 0; k + 1 < 4 * passes; ++k) {
-        const int target = ToControllerUnitsTrunc(QString(pos[k % 4]).toDouble());
-        const int waitMs = ToControllerUnitsTrunc(QString(wait[k % 4]).toDouble());
-        planned << LoopIntervalMs(
-            TravelTimeSeconds(40000, 40000, TargetDistance(target, previous), 2000.0), waitMs);
-        previous = target;
-    }
-    if (planned != intervals)
-        std::fprintf(stderr, "note: the timer was started with intervals other than the estimate\n");
     double scheduled = 1.0;
-    for (int k = 0; k < arrivals.size(); ++k) {
+    for (int k = 0, previous = 0; k < n; scheduled += planned[k++]) {  // a fresh window: from 0
         const double error = arrivals[k] - scheduled;
-        result.errorsMs << error;
-        if (verbose)
-            std::printf("  station %2d  %c  scheduled %9.3f ms  arrived %9.3f ms  error %+7.3f ms\n",
-                        k, 'A' + k % 4, scheduled, arrivals[k], error);
         if (k > 0)
-            result.stepsMs << arrivals[k] - arrivals[k - 1] - planned[k - 1];
-        if (k < planned.size())
-            scheduled += planned[k];
+            steps << error - errors.last();  // the spacing minus the interval between
+        errors << error;
+        if (verbose)
+            std::printf("  station %2d %c scheduled %9.3f ms  arrived %9.3f ms  error %+7.3f ms\n",
+                        k, 'A' + k % 4, scheduled, arrivals[k], error);
+        const int target = ToControllerUnitsTrunc(pos[k % 4]);
+        const long long distance = TargetDistance(target, std::exchange(previous, target));
+        const double travel = TravelTimeSeconds(accel, accel, distance, 2000);
+        planned << LoopIntervalMs(travel, ToControllerUnitsTrunc(waits[k % 4]));
     }
-    return result;
+    if (planned.mid(0, n - 1) != intervals)  // the last station starts no interval
+        std::fprintf(stderr, "note: the timer's intervals differ from the estimate\n");
+    return true;
 }
-
-}  // namespace
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    qInstallMessageHandler(QuietDebug);
-
-    int runs = 3;
-    int passes = 6;
-    bool verbose = false;
+    QLoggingCategory::setFilterRules("default.debug=false");  // one log line per station
     const QStringList args = app.arguments();
-    for (int i = 1; i < args.size(); ++i) {
-        if (args[i] == "--runs" && i + 1 < args.size())
-            runs = std::max(1, args[++i].toInt());
-        else if (args[i] == "--passes" && i + 1 < args.size())
-            passes = std::max(1, args[++i].toInt());
-        else if (args[i] == "--verbose")
-            verbose = true;
-    }
-
-    QList<double> all;
-    QList<double> allSteps;
-    for (int r = 0; r < runs; ++r) {
-        const RunResult res = RunOnce(passes, verbose);
-        if (res.errorsMs.isEmpty())
+    auto option = [&](const char *name, int fallback) {
+        const int i = args.indexOf(name);
+        return i > 0 && i + 1 < args.size() ? std::max(1, args[i + 1].toInt()) : fallback;
+    };
+    QList<double> errors, steps;  // ms, of all runs
+    for (int r = 1; r <= option("--runs", 3); ++r) {
+        const int e0 = errors.size(), s0 = steps.size();
+        if (!RunOnce(option("--passes", 6), args.contains("--verbose"), errors, steps))
             return 1;
-        std::printf("run %d: %d station commands; vs schedule: median %.3f ms, worst %.3f ms;"
-                    " per step: median %.3f ms, worst %.3f ms, earliest %+.3f ms\n",
-                    r + 1, int(res.errorsMs.size()), Median(res.errorsMs), Worst(res.errorsMs),
-                    Median(res.stepsMs), Worst(res.stepsMs),
-                    *std::min_element(res.stepsMs.begin(), res.stepsMs.end()));
-        all << res.errorsMs;
-        allSteps << res.stepsMs;
+        Report("run " + QByteArray::number(r), errors.mid(e0), steps.mid(s0));
     }
-    std::printf("all %d runs: %d station commands; vs schedule: median %.3f ms, worst %.3f ms;"
-                " per step: median %.3f ms, worst %.3f ms, earliest %+.3f ms\n",
-                runs, int(all.size()), Median(all), Worst(all), Median(allSteps), Worst(allSteps),
-                *std::min_element(allSteps.begin(), allSteps.end()));
+    Report("all " + QByteArray::number(option("--runs", 3)) + " runs", errors, steps);
     return 0;
 }

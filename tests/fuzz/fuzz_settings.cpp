@@ -1,34 +1,28 @@
 // The settings reader on arbitrary file contents.
 
-#include "link/numeric.h"
+#include "fuzzsupport.h"
 #include "settings/appsettings.h"
 
 #include <QDir>
 #include <QFile>
-#include <cstdint>
-#include <cstdlib>
 #include <unistd.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     static const QString path =
         QDir::tempPath() + QString("/movexa-fuzz-settings-%1.txt").arg(::getpid());
-    {
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return 0;
-        file.write(reinterpret_cast<const char *>(data), static_cast<qint64>(size));
-    }
-    AppSettings_c settings;
-    if (settings.Load(path) != 0)
-        std::abort();  // a readable file always loads
-    const double fields[] = {settings.offset, settings.refPos, settings.maxSpeed, settings.accel,
-        settings.decel, settings.holdTorque, settings.posA, settings.speedA, settings.timeA,
-        settings.useA, settings.posB, settings.speedB, settings.timeB, settings.useB, settings.posC,
-        settings.speedC, settings.timeC, settings.useC, settings.posD, settings.speedD,
-        settings.timeD, settings.useD, settings.loopCount, settings.runLoopCont};
-    for (double v : fields)
-        if (!IsUsableNumber(v))
-            std::abort();  // what was loaded is finite and converts safely
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return 0;
+    file.write(reinterpret_cast<const char *>(data), static_cast<qint64>(size));
+    file.close();
+
+    AppSettings_c s;
+    Require(s.Load(path) == 0);  // a readable file always loads
+    // What was loaded is finite and converts safely.
+    for (double v : {s.offset, s.refPos, s.maxSpeed, s.accel, s.decel, s.holdTorque, s.loopCount,
+                     s.runLoopCont, s.posA, s.speedA, s.timeA, s.useA, s.posB, s.speedB, s.timeB,
+                     s.useB, s.posC, s.speedC, s.timeC, s.useC, s.posD, s.speedD, s.timeD, s.useD})
+        Require(IsUsableNumber(v));
     return 0;
 }

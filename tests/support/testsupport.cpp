@@ -1,6 +1,8 @@
 #include "support/testsupport.h"
 
 #include <QFile>
+#include <QSignalBlocker>
+#include <QTimer>
 
 PortEntry PtyPortEntry(const PtyMaster &pty, quint16 productId)
 {
@@ -26,14 +28,6 @@ ScopedPortList::~ScopedPortList()
     SetPortListProvider(previous);
 }
 
-QList<QByteArray> Lines(const QByteArray &bytes)
-{
-    QList<QByteArray> out = bytes.split('\n');
-    if (!out.isEmpty() && out.last().isEmpty())
-        out.removeLast();
-    return out;
-}
-
 QByteArray ReadFileBytes(const QString &path)
 {
     QFile f(path);
@@ -44,4 +38,17 @@ bool WriteFileBytes(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+WindowRig::WindowRig(bool listed)
+    : ptyOpen(pty.Open()), ports(listed ? QList<PortEntry>{PtyPortEntry(pty)} : QList<PortEntry>())
+{
+}
+
+bool WindowRig::OpenQuietly(bool open)
+{
+    p.pollTimer()->stop();
+    const QSignalBlocker quiet(p.serial());
+    p.serial()->SetPortName(pty.SlavePath());
+    return p.serial()->OpenPort(open) == int(open);
 }

@@ -21,7 +21,6 @@ public:
     MainWindowUi *ui() const { return w->ui; }
     Serial_c *serial() const { return w->serial; }
     ParamTable_c *params() const { return w->params; }
-    AppSettings_c *settings() const { return w->settings; }
     QTimer *pollTimer() const { return w->pollTimer; }
     QTimer *loopTimer() const { return w->loopTimer; }
     QString unitText() const { return w->unitText; }
@@ -49,10 +48,24 @@ private:
     PortListProvider previous;
 };
 
-// Splits what the peer received into lines (without line feeds).
-QList<QByteArray> Lines(const QByteArray &bytes);
-
 // A whole file's bytes ("<unreadable>" when it cannot be opened), and a file
 // replaced by the given bytes (false when that fails).
 QByteArray ReadFileBytes(const QString &path);
 bool WriteFileBytes(const QString &path, const QByteArray &bytes);
+
+// A window and its pseudo-terminal peer. Listed: the window's start-up discovery
+// finds the pty and opens it, connection set-up included; otherwise it finds nothing.
+struct WindowRig
+{
+    explicit WindowRig(bool listed = false);
+    // Opens (or closes) the link with polling stopped and without the connection
+    // set-up, whose queries and later refresh would mix with what a test checks.
+    bool OpenQuietly(bool open = true);
+
+    PtyMaster pty;
+    const bool ptyOpen;
+    ScopedPortList ports;
+    MainWindow w;
+    MainWindowProbe p{&w};
+    MainWindowUi *ui = p.ui();
+};

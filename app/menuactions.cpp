@@ -27,6 +27,35 @@ QString Number(double v)
     return QString::number(v, 'g', 6);
 }
 
+// The four stations' widgets and their settings fields, A to D, in the order
+// both menu actions handle them.
+struct StationBinding
+{
+    QLineEdit *Ui_MainWindow::*pos;
+    QLineEdit *Ui_MainWindow::*speed;
+    QLineEdit *Ui_MainWindow::*time;
+    QCheckBox *Ui_MainWindow::*use;
+    double AppSettings_c::*posValue;
+    double AppSettings_c::*speedValue;
+    double AppSettings_c::*timeValue;
+    double AppSettings_c::*useValue;
+};
+
+const StationBinding kStations[] = {
+    {&Ui_MainWindow::PosALineEdit, &Ui_MainWindow::VelALineEdit, &Ui_MainWindow::TimeALineEdit,
+     &Ui_MainWindow::useA_cBox, &AppSettings_c::posA, &AppSettings_c::speedA,
+     &AppSettings_c::timeA, &AppSettings_c::useA},
+    {&Ui_MainWindow::PosBLineEdit, &Ui_MainWindow::VelBLineEdit, &Ui_MainWindow::TimeBLineEdit,
+     &Ui_MainWindow::useB_cBox, &AppSettings_c::posB, &AppSettings_c::speedB,
+     &AppSettings_c::timeB, &AppSettings_c::useB},
+    {&Ui_MainWindow::PosCLineEdit, &Ui_MainWindow::VelCLineEdit, &Ui_MainWindow::TimeCLineEdit,
+     &Ui_MainWindow::useC_cBox, &AppSettings_c::posC, &AppSettings_c::speedC,
+     &AppSettings_c::timeC, &AppSettings_c::useC},
+    {&Ui_MainWindow::PosDLineEdit, &Ui_MainWindow::VelDLineEdit, &Ui_MainWindow::TimeDLineEdit,
+     &Ui_MainWindow::useD_cBox, &AppSettings_c::posD, &AppSettings_c::speedD,
+     &AppSettings_c::timeD, &AppSettings_c::useD},
+};
+
 }  // namespace
 
 void MainWindow::on_actionSave_Settings_triggered()
@@ -39,22 +68,12 @@ void MainWindow::on_actionSave_Settings_triggered()
     s.accel = ui->AccelSlider->value();
     s.decel = ui->DecelSlider->value();
     s.holdTorque = ui->TrqSlider->value();
-    s.posA = EditValue(ui->PosALineEdit);
-    s.speedA = EditValue(ui->VelALineEdit);
-    s.timeA = EditValue(ui->TimeALineEdit);
-    s.useA = int(ui->useA_cBox->checkState());
-    s.posB = EditValue(ui->PosBLineEdit);
-    s.speedB = EditValue(ui->VelBLineEdit);
-    s.timeB = EditValue(ui->TimeBLineEdit);
-    s.useB = int(ui->useB_cBox->checkState());
-    s.posC = EditValue(ui->PosCLineEdit);
-    s.speedC = EditValue(ui->VelCLineEdit);
-    s.timeC = EditValue(ui->TimeCLineEdit);
-    s.useC = int(ui->useC_cBox->checkState());
-    s.posD = EditValue(ui->PosDLineEdit);
-    s.speedD = EditValue(ui->VelDLineEdit);
-    s.timeD = EditValue(ui->TimeDLineEdit);
-    s.useD = int(ui->useD_cBox->checkState());
+    for (const StationBinding &st : kStations) {
+        s.*st.posValue = EditValue(ui->*st.pos);
+        s.*st.speedValue = EditValue(ui->*st.speed);
+        s.*st.timeValue = EditValue(ui->*st.time);
+        s.*st.useValue = int((ui->*st.use)->checkState());
+    }
     s.loopCount = ui->LoopCountSlider->value();
     s.runLoopCont = int(ui->LoopCheckBox->checkState());
 
@@ -97,22 +116,11 @@ void MainWindow::on_actionLoad_Settings_triggered()
     ui->DecelSlider->setValue(SaturateToInt(s.decel));
     ui->TrqSlider->setValue(SaturateToInt(s.holdTorque));
 
-    const struct
-    {
-        QLineEdit *pos, *speed, *time;
-        QCheckBox *use;
-        double posV, speedV, timeV, useV;
-    } stations[] = {
-        {ui->PosALineEdit, ui->VelALineEdit, ui->TimeALineEdit, ui->useA_cBox, s.posA, s.speedA, s.timeA, s.useA},
-        {ui->PosBLineEdit, ui->VelBLineEdit, ui->TimeBLineEdit, ui->useB_cBox, s.posB, s.speedB, s.timeB, s.useB},
-        {ui->PosCLineEdit, ui->VelCLineEdit, ui->TimeCLineEdit, ui->useC_cBox, s.posC, s.speedC, s.timeC, s.useC},
-        {ui->PosDLineEdit, ui->VelDLineEdit, ui->TimeDLineEdit, ui->useD_cBox, s.posD, s.speedD, s.timeD, s.useD},
-    };
-    for (const auto &st : stations) {
-        st.pos->setText(Number(st.posV));
-        st.speed->setText(Number(st.speedV));
-        st.time->setText(Number(st.timeV));
-        st.use->setChecked(st.useV >= 0.5);
+    for (const StationBinding &st : kStations) {
+        (ui->*st.pos)->setText(Number(s.*st.posValue));
+        (ui->*st.speed)->setText(Number(s.*st.speedValue));
+        (ui->*st.time)->setText(Number(s.*st.timeValue));
+        (ui->*st.use)->setChecked(s.*st.useValue >= 0.5);
     }
 
     ui->LoopCountSlider->setValue(SaturateToInt(s.loopCount));

@@ -5,10 +5,7 @@
 #include "link/paramtable.h"
 #include "link/parser.h"
 #include "link/serial.h"
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <algorithm>
+#include <QtCore>
 #include <cstdio>
 
 int main(int argc, char **argv)

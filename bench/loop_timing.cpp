@@ -1,14 +1,10 @@
 // How closely the station sequence keeps its schedule: the real window, offscreen, on a pty;
-// each "!pos_" line is timed as it arrives. vs schedule: arrival minus 1 ms plus the estimated
-// intervals before it; per step: spacing to the previous command minus its interval.
-// usage: loop_timing [--runs N] [--passes N] [--verbose]
+// each "!pos_" line is timed on arrival against the schedule (1 ms, then the intervals the window
+// chose) and the previous one (per step). Usage: loop_timing [--runs N] [--passes N] [--verbose]
 
-#include "app/stagemath.h"
-#include "link/numeric.h"
 #include "support/testsupport.h"
 #include <QtTest>
 #include <QtWidgets>
-#include <algorithm>
 #include <cstdio>
 
 static void Report(const QByteArray &label, QList<double> errors, QList<double> steps)
@@ -23,57 +19,44 @@ static void Report(const QByteArray &label, QList<double> errors, QList<double> 
                 steps.front());
 }
 
-// Appends each command's figures (ms); false when the run did not deliver every command.
-static bool RunOnce(int passes, bool verbose, QList<double> &errors, QList<double> &steps)
+// Appends each command's figures (ms) and reports them; false when a command did not arrive.
+static bool RunOnce(int run, int n, bool verbose, QList<double> &errors, QList<double> &steps)
 {
-    PtyMaster pty;
-    pty.Open();  // failing, no command arrives
-    ScopedPortList ports({PtyPortEntry(pty)});
-    MainWindow window;
-    MainWindowProbe probe(&window);
-    MainWindowUi *ui = probe.ui();
-    const int n = 4 * passes, accel = 40000;
-    // At the form's 2 units/s, moves of 0 to 0.15 s; with these waits, intervals of 250 to 400 ms.
-    const double pos[4] = {0.1, 0.2, 0.3, 0.1}, waits[4] = {0.1, 0.15, 0.2, 0.05};
+    WindowRig r(true);  // listed: the start-up discovery opens the pty
     QTest::qWait(800);  // the start-up queries and the set-up after connecting pass untimed
-    ui->AccelSlider->setValue(accel);
-    ui->DecelSlider->setValue(accel);
-    for (int i = 0; i < 4; ++i) {
-        const QString s(QChar('A' + i));
-        window.findChild<QLineEdit *>("Pos" + s + "LineEdit")->setText(QString::number(pos[i]));
-        window.findChild<QLineEdit *>("Time" + s + "LineEdit")->setText(QString::number(waits[i]));
-        window.findChild<QCheckBox *>("use" + s + "_cBox")->setChecked(true);
+    r.ui->AccelSlider->setValue(40000);
+    r.ui->DecelSlider->setValue(40000);
+    // At the form's 2 units/s, moves of 0 to 0.15 s; with these waits, intervals of 250 to 400 ms.
+    for (const QString station : {"A 0.1 0.1", "B 0.2 0.15", "C 0.3 0.2", "D 0.1 0.05"}) {
+        const QStringList s = station.split(' ');  // name, position, wait
+        r.w.findChild<QLineEdit *>("Pos" + s[0] + "LineEdit")->setText(s[1]);
+        r.w.findChild<QLineEdit *>("Time" + s[0] + "LineEdit")->setText(s[2]);
+        r.w.findChild<QCheckBox *>("use" + s[0] + "_cBox")->setChecked(true);
     }
-    ui->LoopCountSlider->setValue(passes);
-    ui->LoopCheckBox->setChecked(false);
+    r.ui->LoopCountSlider->setValue(n / 4);  // not continuous, as the form starts
     QElapsedTimer clock;  // monotonic
     QEventLoop wait;
     QTimer::singleShot(n * 1000, &wait, &QEventLoop::quit);  // should the run stall
     QList<double> intervals, arrivals;  // ms: as each tick started the timer; since the start
-    QObject::connect(probe.loopTimer(), &QTimer::timeout, &window, [&] {
-        if (probe.loopTimer()->isActive())
-            intervals << probe.loopTimer()->interval();
-    });
-    QObject::connect(&pty, &PtyMaster::BytesReceived, &window, [&] {
-        const double now = clock.nsecsElapsed() / 1e6;
-        const QByteArray lines = pty.Received().left(pty.Received().lastIndexOf('\n') + 1);
-        while (arrivals.size() < lines.count("!pos_"))
-            arrivals << now;
+    QTimer *loop = r.p.loopTimer();  // the last station's interval is stale and goes unused
+    QObject::connect(loop, &QTimer::timeout, &r.w, [&] { intervals << loop->interval(); });
+    QObject::connect(&r.pty, &PtyMaster::BytesReceived, &r.w, [&] {
+        const QByteArray got = r.pty.Received();  // whole lines only
+        while (arrivals.size() < got.left(got.lastIndexOf('\n') + 1).count("!pos_"))
+            arrivals << clock.nsecsElapsed() / 1e6;
         if (arrivals.size() >= n)
             wait.quit();
     });
-    pty.TakeReceived();
+    r.pty.TakeReceived();
     clock.start();
-    ui->LoopButton->click();  // first station after 1 ms
+    r.ui->LoopButton->click();  // first station after 1 ms
     wait.exec();
-    if (arrivals.size() != n || probe.loopStopped() != 1) {
+    if (!r.ptyOpen || arrivals.size() != n || r.p.loopStopped() != 1) {
         std::fprintf(stderr, "expected %d station commands, got %d\n", n, int(arrivals.size()));
         return false;
     }
-    // The schedule as the sequence estimates it, not what the window handed its timer.
-    QList<double> planned;
     double scheduled = 1.0;
-    for (int k = 0, previous = 0; k < n; scheduled += planned[k++]) {  // a fresh window: from 0
+    for (int k = 0; k < n; scheduled += intervals.value(k++)) {
         const double error = arrivals[k] - scheduled;
         if (k > 0)
             steps << error - errors.last();  // the spacing minus the interval between
@@ -81,13 +64,9 @@ static bool RunOnce(int passes, bool verbose, QList<double> &errors, QList<doubl
         if (verbose)
             std::printf("  station %2d %c scheduled %9.3f ms  arrived %9.3f ms  error %+7.3f ms\n",
                         k, 'A' + k % 4, scheduled, arrivals[k], error);
-        const int target = ToControllerUnitsTrunc(pos[k % 4]);
-        const long long distance = TargetDistance(target, std::exchange(previous, target));
-        const double travel = TravelTimeSeconds(accel, accel, distance, 2000);
-        planned << LoopIntervalMs(travel, ToControllerUnitsTrunc(waits[k % 4]));
     }
-    if (planned.mid(0, n - 1) != intervals)  // the last station starts no interval
-        std::fprintf(stderr, "note: the timer's intervals differ from the estimate\n");
+    Report("run " + QByteArray::number(run), errors.mid(errors.size() - n),
+           steps.mid(steps.size() - n + 1));
     return true;
 }
 
@@ -99,15 +78,12 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     auto option = [&](const char *name, int fallback) {
         const int i = args.indexOf(name);
-        return i > 0 && i + 1 < args.size() ? std::max(1, args[i + 1].toInt()) : fallback;
+        return i < 0 ? fallback : std::max(1, args.value(i + 1).toInt());
     };
     QList<double> errors, steps;  // ms, of all runs
-    for (int r = 1; r <= option("--runs", 3); ++r) {
-        const int e0 = errors.size(), s0 = steps.size();
-        if (!RunOnce(option("--passes", 6), args.contains("--verbose"), errors, steps))
+    for (int r = 1; r <= option("--runs", 3); ++r)
+        if (!RunOnce(r, 4 * option("--passes", 6), args.contains("--verbose"), errors, steps))
             return 1;
-        Report("run " + QByteArray::number(r), errors.mid(e0), steps.mid(s0));
-    }
     Report("all " + QByteArray::number(option("--runs", 3)) + " runs", errors, steps);
     return 0;
 }

@@ -70,8 +70,12 @@ int AppSettings_c::Save(const QString &fileName)
     }
 
     // Written to a temporary file and renamed over the old one on commit, so
-    // a full disk or a crash never leaves a half-written settings file.
+    // a full disk or a crash never leaves a half-written settings file. Where
+    // the folder refuses the temporary file but the file itself may be
+    // written (a shared file in a folder only an administrator may change),
+    // it is written in place rather than not at all.
     QSaveFile file(fileName);
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
         lastError = file.errorString();
         return -1;

@@ -5,6 +5,8 @@
 #include <QtTest>
 #include <csignal>
 #include <sys/resource.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #define F(key) {#key, &AppSettings_c::key}
 static const QPair<const char *, double AppSettings_c::*> kFields[] = {F(offset), F(refPos),
@@ -47,6 +49,42 @@ private slots:
         QCOMPARE(result, -1);
         QCOMPARE(ReadFileBytes(path), golden);
         QCOMPARE(QDir(here.path()).entryList(QDir::Files | QDir::Hidden), QStringList("old.txt"));
+    }
+
+    // A writable file in a folder that refuses new files is written in place.
+    void saveWhereOnlyTheFileIsWritable()
+    {
+        QTemporaryDir here;
+        const QString folder = here.filePath("shared"), path = folder + "/settings.txt";
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(WriteFileBytes(path, QByteArray("a longer old file\n").repeated(100)));
+        // Everyone may enter and read; only the file may be written.
+        const auto read = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+        const auto enter = QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther;
+        const auto write = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+        QVERIFY(QFile::setPermissions(here.path(), read | enter | QFile::WriteOwner));
+        QVERIFY(QFile::setPermissions(path, read | write));
+        QVERIFY(QFile::setPermissions(folder, read | enter));
+        // Root passes every permission check: save as nobody (65534) instead.
+        const uid_t uid = geteuid();
+        if (uid == 0 && seteuid(65534) != 0)
+            QSKIP("running as root and cannot act as another user: the folder would be writable");
+        const bool refused = faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), W_OK,
+                                       AT_EACCESS) != 0;
+        AppSettings_c s;
+        s.maxSpeed = 250;
+        const int result = refused ? s.Save(path) : -2;
+        if (uid == 0)
+            QVERIFY(seteuid(0) == 0);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (!refused)
+            QSKIP("this file system lets the folder be written: nothing to test");
+        QCOMPARE(result, 0);
+        const QStringList lines = QString(ReadFileBytes(path)).split('\n');
+        QCOMPARE(lines.size(), 28);  // 27 lines, each ended
+        QCOMPARE(lines.value(0), QString("# Movexa Settings"));
+        QCOMPARE(lines.value(5), QString("maxSpeed=250"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList("settings.txt"));
     }
 
     // Tags: the file, " | " standing for a line feed and CR for a carriage return.

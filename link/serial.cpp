@@ -4,6 +4,29 @@
 
 #include <QDebug>
 
+#ifdef Q_OS_LINUX
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#endif
+
+namespace {
+// A pseudo-terminal has no modem lines: asking it for DTR only fails with
+// "Inappropriate ioctl for device", an error no real converter produces.
+bool IsPseudoTerminal(QSerialPort *port)
+{
+#ifdef Q_OS_LINUX
+    struct stat st;
+    if (::fstat(static_cast<int>(port->handle()), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const unsigned int majorNumber = major(st.st_rdev);
+    return majorNumber >= 136 && majorNumber <= 143;  // Unix 98 pty slaves
+#else
+    Q_UNUSED(port);
+    return false;
+#endif
+}
+}  // namespace
+
 Serial_c::Serial_c(QObject *parent, const QString &pid)
     : QObject(parent)
     , port(new QSerialPort(this))
@@ -81,9 +104,8 @@ int Serial_c::OpenPort(bool open)
         emit ConnectionChanged(false);
         return 0;
     }
-    // A pseudo-terminal has no DTR line and refuses this; a real converter
-    // does not. Either way the port is usable.
-    port->setDataTerminalReady(true);
+    if (!IsPseudoTerminal(port))
+        port->setDataTerminalReady(true);
     qDebug() << "Serial port open: " << port->isOpen();
     emit ConnectionChanged(true);
     return 1;

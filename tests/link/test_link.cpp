@@ -1,7 +1,6 @@
 // The controller link: receive ring, reply parser, port discovery, the connect box on a pty.
 
 #include "link/parser.h"
-#include "link/sysfsports.h"
 #include "support/testsupport.h"
 
 #include <QtTest>
@@ -71,28 +70,6 @@ private slots:
                              Port("e", 0x6015)});  // a: part of the id, b: in decimal, c: none
         Serial_c serial(nullptr, "6015");
         QCOMPARE(serial.CheckPid() ? serial.PortName() : "none", QString("d"));
-    }
-
-    void sysfsTree()
-    {
-        QTemporaryDir tmp;
-        const QString root = tmp.path() + '/', dev = root + "devices/";
-        QVERIFY(QDir().mkpath(root + "class/tty"));
-        for (QString p : {"ttyUSB0=usb1/1-2/1.0", "ttyS0=pnp", "ttyS1=isa", "tty1=", "rfcomm0="}) {
-            const QString name = p.section('=', 0, 0), parent = p.section('=', 1);  // "": virtual
-            const QString dir = dev + (parent.isEmpty() ? "virtual" : parent) + "/tty/" + name;
-            QVERIFY(QDir().mkpath(dir) && QFile::link(dir, root + "class/tty/" + name));
-            QVERIFY(parent.isEmpty() || QFile::link(dev + parent, dir + "/device"));
-        }
-        // The hub's ids are not the nearest; the isa slot has no UART.
-        for (QString f : {"usb1/idVendor=1d6b", "usb1/idProduct=0002", "isa/tty/ttyS1/type=0",
-                          "usb1/1-2/idVendor=0403", "usb1/1-2/idProduct=6015"})
-            QVERIFY(WriteFileBytes(dev + f.section('=', 0, 0), f.section('=', 1).toUtf8()));
-        QStringList listed;  // by device path; with no USB strings the ids stand in
-        for (const PortEntry &p : SysfsPorts(QFile::encodeName(root)).value_or(QList<PortEntry>{}))
-            listed << p.name + '|' + p.description + '|' + p.manufacturer + '|'
-                          + UsbIdText(p.productId);
-        QCOMPARE(listed, QStringList({"ttyS0|||", "ttyUSB0|6015|0403|6015", "rfcomm0|||"}));
     }
 
     // A port that cannot be opened, then the pty: queries, replies, refreshes, a hang-up.

@@ -1,20 +1,27 @@
-// Start-up to the window shown, and resident memory then, of the panel and of a minimal Qt Widgets
-// program with one empty window (scripts/bench-startup.sh). Prints "<wall-clock ns> <VmRSS KiB>";
+// Start-up to the window shown, and resident memory then, of the panel (plain, and on its virtual
+// stage, set up as main() does it) and of a minimal Qt Widgets program with one empty window
+// (scripts/bench-startup.sh). Prints "<wall-clock ns> <VmRSS KiB>";
 // the script subtracts its own time stamp, taken just before it started the process.
 
 #include <QtWidgets>
 #include <chrono>
 #include <cstdio>
-#ifdef START_PANEL
+#if defined(START_PANEL) || defined(START_VIRTUAL)
 #include "app/mainwindow.h"
+#include "app/panelsession.h"
 #endif
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-#ifdef START_PANEL
+#if defined(START_PANEL) || defined(START_VIRTUAL)
     QApplication::setWindowIcon(QIcon("./motor.png"));
-    MainWindow window;
+    CommandLine options;
+#ifdef START_VIRTUAL
+    options.virtualStage = true;  // connected before the window is shown
+#endif
+    PanelSession_c session(options);
+    MainWindow &window = session.Window();
 #else
     QWidget window;
 #endif

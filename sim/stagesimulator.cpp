@@ -9,7 +9,7 @@ StageSimulator_c::StageSimulator_c(PtyMaster *port, const StageConfig &config, Q
     : QObject(parent)
     , pty(port)
     , model(config)
-    , wake(this)  // a child, so it moves along when the simulator gets a thread of its own
+    , wake(this)  // a child: it follows the simulator to another thread
 {
     model.SetLineHook([this](const QByteArray &line) {
         history.append(line);

@@ -70,14 +70,11 @@ private slots:
         QTest::newRow("rotation, SN given")
             << QStringList{"--virtual-stage", "--stage-type", "rotation", "--serial-number=4711"}
             << "panel virtual=1 type=1 sn=4711 port=";
-        QTest::newRow("lifting") << QStringList{"--virtual-stage", "--stage-type=lifting"}
-                                 << "panel virtual=1 type=2 sn=1234 port=";
         QTest::newRow("controller port") << QStringList{"--controller-port", "/tmp/stage"}
                                          << "panel virtual=0 type=0 sn=1234 port=/tmp/stage";
         QTest::newRow("version") << QStringList{"-v"} << "version";
         QTest::newRow("help wins over the rest")
             << QStringList{"--virtual-stage", "--help"} << "help";
-        QTest::newRow("help-all") << QStringList{"--help-all"} << "help";
         QTest::newRow("list ports") << QStringList{"--list-ports"} << "ports";
         QTest::newRow("unknown option") << QStringList{"--virtual"}
                                         << "fail: Unknown option 'virtual'.";

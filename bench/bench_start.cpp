@@ -1,13 +1,15 @@
-// Start-up to the window shown, and resident memory then, of the panel, of a minimal Qt Widgets
-// program with one empty window, and of that window after one enumeration of the serial ports,
-// which any panel that finds its controller by USB id must do (scripts/bench-startup.sh). Prints "<wall-clock ns> <VmRSS KiB>";
+// Start-up to the window shown, and resident memory then, of the panel (plain, and on its virtual
+// stage, set up as main() does it), of a minimal Qt Widgets program with one empty window, and of
+// that window after one enumeration of the serial ports, which any panel that finds its controller
+// by USB id must do (scripts/bench-startup.sh). Prints "<wall-clock ns> <VmRSS KiB>";
 // the script subtracts its own time stamp, taken just before it started the process.
 
 #include <QtWidgets>
 #include <chrono>
 #include <cstdio>
-#ifdef START_PANEL
+#if defined(START_PANEL) || defined(START_VIRTUAL)
 #include "app/mainwindow.h"
+#include "app/panelsession.h"
 #endif
 #ifdef START_PORTS
 #include <QSerialPortInfo>
@@ -16,9 +18,14 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-#ifdef START_PANEL
+#if defined(START_PANEL) || defined(START_VIRTUAL)
     QApplication::setWindowIcon(QIcon("./motor.png"));
-    MainWindow window;
+    CommandLine options;
+#ifdef START_VIRTUAL
+    options.virtualStage = true;  // connected before the window is shown
+#endif
+    PanelSession_c session(options);
+    MainWindow &window = session.Window();
 #else
     QWidget window;
 #endif

@@ -9,7 +9,9 @@ PortListProvider &Provider()
     return provider;
 }
 
-QList<PortEntry> QtPorts()
+}  // namespace
+
+QList<PortEntry> SystemPorts()
 {
     QList<PortEntry> ports;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
@@ -25,13 +27,11 @@ QList<PortEntry> QtPorts()
     return ports;
 }
 
-}  // namespace
-
 QList<PortEntry> AvailablePorts()
 {
     if (Provider())
         return Provider()();
-    return QtPorts();
+    return SystemPorts();
 }
 
 PortListProvider SetPortListProvider(PortListProvider provider)

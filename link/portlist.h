@@ -20,8 +20,11 @@ struct PortEntry
 
 using PortListProvider = std::function<QList<PortEntry>()>;
 
-// The ports of the system, in the order the system gives them.
+// The ports AvailablePorts() lists: the system's unless a provider is set.
 QList<PortEntry> AvailablePorts();
+// The system's ports, in the order the system gives them, whatever provider
+// is set; for providers that add entries to them.
+QList<PortEntry> SystemPorts();
 
 // Replaces the source of AvailablePorts(); an empty function restores the
 // system's list. Returns the previous provider.

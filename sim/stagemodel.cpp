@@ -510,6 +510,15 @@ qint64 StageModel_c::NextEventMs() const
     return next;
 }
 
+qint64 StageModel_c::NextWakeMs() const
+{
+    const qint64 event = NextEventMs();
+    if (outbox.isEmpty())
+        return event;
+    const qint64 due = outbox.first().first;
+    return event < 0 ? due : std::min(event, due);
+}
+
 void StageModel_c::RunEventsAt(qint64 t)
 {
     const StageFaults &f = config.faults;

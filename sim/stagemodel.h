@@ -70,6 +70,11 @@ public:
     // Output whose time has come (delayed or split replies).
     QByteArray TakeDue();
     bool HasPendingOutput() const { return !outbox.isEmpty(); }
+    // When the model next has something to do without being asked (a motion
+    // or homing dwell ends, a timed fault, output falls due), in ms on its
+    // clock; -1 when nothing is ahead. Queries need no such moment: they
+    // read the stage at the time they arrive.
+    qint64 NextWakeMs() const;
 
     // Called with each complete received line before it takes effect.
     void SetLineHook(std::function<void(const QByteArray &line)> hook) { lineHook = std::move(hook); }

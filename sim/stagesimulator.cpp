@@ -2,10 +2,14 @@
 
 #include "sim/ptymaster.h"
 
+#include <algorithm>
+#include <limits>
+
 StageSimulator_c::StageSimulator_c(PtyMaster *port, const StageConfig &config, QObject *parent)
     : QObject(parent)
     , pty(port)
     , model(config)
+    , wake(this)  // a child: it follows the simulator to another thread
 {
     model.SetLineHook([this](const QByteArray &line) {
         history.append(line);
@@ -19,11 +23,12 @@ StageSimulator_c::StageSimulator_c(PtyMaster *port, const StageConfig &config, Q
     connect(pty, &PtyMaster::HungUp, this, &StageSimulator_c::HangUp);
     // Motion timing is what the panel's sequencer is checked against; a
     // coarse timer would blur it.
-    ticker.setTimerType(Qt::PreciseTimer);
-    connect(&ticker, &QTimer::timeout, this, &StageSimulator_c::Tick);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.setSingleShot(true);
+    connect(&wake, &QTimer::timeout, this, &StageSimulator_c::Wake);
     clock.start();
-    ticker.start(kTickMs);
     CheckHangUp();  // a hang-up at 0 means a dead line from the start
+    Arm();
 }
 
 QList<QByteArray> StageSimulator_c::LinesStartingWith(const QByteArray &prefix) const
@@ -50,13 +55,28 @@ void StageSimulator_c::OnBytes(const QByteArray &bytes)
     Sync();
     Send(model.Feed(bytes));
     CheckHangUp();
+    Arm();
 }
 
-void StageSimulator_c::Tick()
+void StageSimulator_c::Wake()
 {
     Sync();
     Send(model.TakeDue());
     CheckHangUp();
+    Arm();
+}
+
+void StageSimulator_c::Arm()
+{
+    const qint64 next = ended ? -1 : model.NextWakeMs();
+    if (next < 0) {
+        wake.stop();
+        return;
+    }
+    // Sync has run the model up to now, so next lies ahead of it; a moment
+    // already passed since then gives 0, which still makes progress.
+    const qint64 delay = std::max<qint64>(0, next - clock.elapsed());
+    wake.start(static_cast<int>(std::min<qint64>(delay, std::numeric_limits<int>::max())));
 }
 
 void StageSimulator_c::Send(const QByteArray &bytes)
@@ -78,7 +98,7 @@ void StageSimulator_c::CheckHangUp()
     if (ended || !model.IsHungUp())
         return;
     ended = true;
-    ticker.stop();
+    wake.stop();
     // Closed from the event loop: this may run inside the port's own read
     // notification, which must not lose its notifier under its feet.
     QMetaObject::invokeMethod(

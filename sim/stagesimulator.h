@@ -11,9 +11,12 @@
 class PtyMaster;
 
 // Puts a StageModel_c on a port and on the wall clock: bytes from the port are
-// fed to the model, due replies are written back, and a 10 ms tick moves the
-// model's clock on by the time that really passed. When the model hangs up,
-// the port is closed, which the other side sees as a pulled cable.
+// fed to the model and its replies written back. The model's clock is brought
+// up to the time that really passed whenever bytes arrive, and a single-shot
+// timer wakes the simulator at the model's next own event (a move ends,
+// delayed output falls due); with nothing ahead no timer runs, so an idle
+// stage costs no CPU. When the model hangs up, the port is closed, which the
+// other side sees as a pulled cable.
 class StageSimulator_c : public QObject
 {
     Q_OBJECT
@@ -30,8 +33,9 @@ public:
 
     // Pulls the cable now.
     void HangUp();
+    // Whether a wake-up is armed; false whenever nothing is ahead.
+    bool TimerActive() const { return wake.isActive(); }
 
-    static constexpr int kTickMs = 10;
     static constexpr int kHistory = 4096;
 
 signals:
@@ -44,14 +48,15 @@ signals:
 private:
     void Sync();
     void OnBytes(const QByteArray &bytes);
-    void Tick();
+    void Wake();
+    void Arm();
     void Send(const QByteArray &bytes);
     void CheckHangUp();
 
     PtyMaster *pty;
     StageModel_c model;
     QElapsedTimer clock;
-    QTimer ticker;
+    QTimer wake;
     QList<QByteArray> history;
     bool ended = false;
 };

@@ -90,6 +90,57 @@ private slots:
         }
         QVERIFY2(output.match(QString::fromLatin1(out.replace('\n', ' '))).hasMatch(), out.data());
     }
+    // Wakes only for what is due: armed while a move, a dwell or a delayed reply is ahead, and
+    // stopped once it is over; the state after it shows the wake came (or was not needed).
+    void quietWhenIdle_data()
+    {
+        QTest::addColumn<StageConfig>("config");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<bool>("armed");
+        QTest::addColumn<bool>("movingAfter");
+        QTest::addColumn<QByteArray>("query");
+        QTest::addColumn<QByteArray>("replies");
+        StageConfig c;
+        QTest::newRow("power-up: nothing ahead") << c << QByteArray() << false << false
+                                                 << QByteArray("?pos\n") << QByteArray("pos_0\n");
+        QTest::newRow("a move: armed for its end") << c << QByteArray("!pos_5000\n") << true << false
+            << QByteArray("?pos\n?status\n") << QByteArray("pos_5000\nstatus_4\n");
+        c.position = 3000;
+        QTest::newRow("homing: its move, then its dwell") << c << QByteArray("!home_1\n") << true
+            << false << QByteArray("?status\n") << QByteArray("status_0\n");
+        c = StageConfig();
+        c.faults.latencyMs = 800;
+        c.faults.splitBytes = 3;
+        QTest::newRow("delayed reply in pieces") << c << QByteArray("?sn\n") << true << false
+            << QByteArray("?fw\n") << QByteArray("sn_1234\nfw_123\n");
+        c = StageConfig();
+        c.type = 1;
+        QTest::newRow("a continuous run reads from the clock") << c << QByteArray("!run_1\n")
+            << false << true << QByteArray("?run\n") << QByteArray("run_1\n");
+    }
+    void quietWhenIdle()
+    {
+        QFETCH(StageConfig, config);
+        QFETCH(QByteArray, sent);
+        QFETCH(bool, armed);
+        QFETCH(bool, movingAfter);
+        QFETCH(QByteArray, query);
+        QFETCH(QByteArray, replies);
+        PtyMaster pty;
+        if (!pty.Open())
+            QSKIP("no pseudo-terminal available");
+        StageSimulator_c sim(&pty, config);
+        QSerialPort port(pty.SlavePath());
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        port.write(sent);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.History().size(), sent.count('\n'), kWait);
+        QCOMPARE(sim.TimerActive(), armed);
+        QTRY_VERIFY_WITH_TIMEOUT(!sim.TimerActive(), kWait);
+        QCOMPARE(sim.Model().IsMoving(), movingAfter);
+        QVERIFY(!sim.Model().HasPendingOutput());
+        port.write(query);
+        QTRY_COMPARE_WITH_TIMEOUT(port.peek(256), replies, kWait);
+    }
     void program()
     {
         QProcess sim;

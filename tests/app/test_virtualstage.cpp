@@ -1,0 +1,258 @@
+// The panel on its built-in virtual stage, set up exactly as main() does it, and the command line.
+
+#include "app/commandline.h"
+#include "app/panelsession.h"
+#include "app/stagemath.h"
+#include "sim/stagesimulator.h"
+#include "sim/virtualstage.h"
+#include "support/testsupport.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+constexpr int kWait = 15000;  // generous: the suite must pass on a loaded machine
+
+namespace {
+QStringList portErrors;
+QtMessageHandler previousHandler = nullptr;
+void WatchForPortErrors(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (text.startsWith("Port error"))
+        portErrors << text;
+    previousHandler(type, context, text);
+}
+
+// What the panel will do, in one line.
+QString Summary(const CommandLine &c)
+{
+    switch (c.action) {
+    case CommandLine::Action::ShowHelp: return "help";
+    case CommandLine::Action::ShowVersion: return "version";
+    case CommandLine::Action::ListPorts: return "ports";
+    case CommandLine::Action::Fail: return "fail: " + c.error;
+    case CommandLine::Action::RunPanel: break;
+    }
+    return QString("panel virtual=%1 type=%2 sn=%3 port=%4")
+        .arg(c.virtualStage).arg(c.stageType).arg(c.serialNumber).arg(c.controllerPort);
+}
+
+// A station command as the virtual stage received it, and where the stage stood then.
+struct Arrival
+{
+    QByteArray line;
+    qint64 atMs;  // on the stage's clock
+    double position;
+    bool moving;
+};
+}  // namespace
+
+class TestVirtualStage : public QObject
+{
+    Q_OBJECT
+    static std::unique_ptr<PanelSession_c> Start(const QStringList &args)
+    {
+        return std::make_unique<PanelSession_c>(ParseCommandLine(QStringList{"movexa"} + args));
+    }
+
+private slots:
+    void initTestCase() { previousHandler = qInstallMessageHandler(WatchForPortErrors); }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("result");
+        const QString plain = "panel virtual=0 type=0 sn=1234 port=";
+        QTest::newRow("none: the plain panel") << QStringList() << plain;
+        QTest::newRow("Qt's own options pass on to Qt")
+            << QStringList{"-platform", "offscreen", "-reverse", "-style=fusion"} << plain;
+        QTest::newRow("virtual stage: linear, SN 1234")
+            << QStringList{"--virtual-stage"} << "panel virtual=1 type=0 sn=1234 port=";
+        QTest::newRow("rotation, SN given")
+            << QStringList{"--virtual-stage", "--stage-type", "rotation", "--serial-number=4711"}
+            << "panel virtual=1 type=1 sn=4711 port=";
+        QTest::newRow("controller port") << QStringList{"--controller-port", "/tmp/stage"}
+                                         << "panel virtual=0 type=0 sn=1234 port=/tmp/stage";
+        QTest::newRow("version") << QStringList{"-v"} << "version";
+        QTest::newRow("help wins over the rest")
+            << QStringList{"--virtual-stage", "--help"} << "help";
+        QTest::newRow("list ports") << QStringList{"--list-ports"} << "ports";
+        QTest::newRow("unknown option") << QStringList{"--virtual"}
+                                        << "fail: Unknown option 'virtual'.";
+        QTest::newRow("stage type outside the three")
+            << QStringList{"--virtual-stage", "--stage-type", "Linear"}
+            << "fail: --stage-type wants linear, rotation or lifting, not 'Linear'.";
+        QTest::newRow("missing value") << QStringList{"--virtual-stage", "--stage-type"}
+                                       << "fail: Missing value after '--stage-type'.";
+        QTest::newRow("serial number beyond 32 bits")
+            << QStringList{"--virtual-stage", "--serial-number", "2147483648"}
+            << "fail: --serial-number wants a whole number from 0 to 2147483647.";
+        QTest::newRow("stage type without the virtual stage")
+            << QStringList{"--stage-type", "rotation"}
+            << "fail: --stage-type and --serial-number set up the virtual stage; "
+               "add --virtual-stage.";
+        QTest::newRow("two controllers")
+            << QStringList{"--virtual-stage", "--controller-port", "/tmp/stage"}
+            << "fail: --virtual-stage and --controller-port both name the controller; give one.";
+        QTest::newRow("stray argument") << QStringList{"/dev/ttyUSB0"}
+                                        << "fail: Unexpected argument '/dev/ttyUSB0'.";
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, result);
+        QCOMPARE(Summary(ParseCommandLine(QStringList{"movexa"} + args)), result);
+    }
+
+    // The program itself where no display exists: a QApplication built first would abort.
+    void withoutDisplay_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");  // patterns
+        QTest::addColumn<QString>("err");
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "Movexa 1\\.10\\n" << "";
+        QTest::newRow("help") << QStringList{"--help"} << 0
+                              << "Usage: .*--virtual-stage.*--stage-type <TYPE>.*" << "";
+        QTest::newRow("list ports") << QStringList{"--list-ports"} << 0
+                                    << "(/\\S+  vendor \\S+  product \\S+  .*\\n)*" << "";
+        QTest::newRow("usage error")
+            << QStringList{"--stage-type", "x"} << kUsageError << ""
+            << "movexa: --stage-type and .*\\nTry 'movexa --help' for the options\\.\\n";
+    }
+    void withoutDisplay()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QProcess movexa;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        movexa.setProcessEnvironment(env);
+        movexa.start(MOVEXA_PROGRAM, args);
+        QVERIFY(movexa.waitForFinished(kWait));
+        const auto matches = [](const QString &pattern, const QByteArray &text) {
+            const QRegularExpression re(QRegularExpression::anchoredPattern(pattern),
+                                        QRegularExpression::DotMatchesEverythingOption);
+            return re.match(QString::fromLocal8Bit(text)).hasMatch();
+        };
+        const QByteArray stdErr = movexa.readAllStandardError();
+        QVERIFY2(matches(out, movexa.readAllStandardOutput()), stdErr.constData());
+        QVERIFY2(matches(err, stdErr), stdErr.constData());
+        QCOMPARE(movexa.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(movexa.exitCode(), exitCode);
+    }
+
+    // A port named with --controller-port goes before a controller the system lists.
+    void controllerPort_data()
+    {
+        QTest::addColumn<bool>("given");
+        QTest::newRow("a pty given: found and opened") << true;
+        QTest::newRow("a missing path: unconnected, says why") << false;
+    }
+    void controllerPort()
+    {
+        QFETCH(bool, given);
+        PtyMaster pty, attached;
+        if (!pty.Open() || !attached.Open())
+            QSKIP("no pseudo-terminal available");
+        ScopedPortList system({PtyPortEntry(attached)});
+        const QString path = given ? pty.SlavePath() : "/nonexistent/ttyStage";
+        if (!given)
+            QTest::ignoreMessage(QtWarningMsg, qPrintable("movexa: " + path + " does not exist; "
+                                                          "starting the panel unconnected."));
+        const auto s = Start({"--controller-port", path});
+        MainWindowProbe p(&s->Window());
+        QCOMPARE(p.serial()->IsOpen() ? "/dev/" + p.serial()->PortName() : QString(),
+                 given ? path : QString());
+        p.ui()->updatePorts_Button->click();  // the refresh lists the system's ports after it
+        QCOMPARE(p.ui()->serialPort_cBox->count(), given ? 2 : 1);
+        QTRY_VERIFY_WITH_TIMEOUT(given ? pty.Received().startsWith("?pos\n") : true, kWait);
+    }
+
+    void virtualSession()
+    {
+        QElapsedTimer started;
+        started.start();
+        auto s = Start({"--virtual-stage", "--stage-type", "rotation", "--serial-number", "4711"});
+        if (!s->Stage())
+            QSKIP("no pseudo-terminal available");
+        MainWindowProbe p(&s->Window());
+        MainWindowUi *ui = p.ui();
+        QTRY_VERIFY_WITH_TIMEOUT(ui->connected_cBox->isChecked(), kWait);
+        QVERIFY2(started.elapsed() < 1000, qPrintable(QString::number(started.elapsed())));
+        QCOMPARE(ui->serialPort_cBox->currentData().toStringList().value(1),
+                 QString("virtual stage controller"));
+        QCOMPARE(s->Window().windowTitle(), QString("Movexa (virtual stage)"));
+        QTRY_COMPARE_WITH_TIMEOUT(ui->snLabel->text(), QString("SN: 4711"), kWait);
+        QCOMPARE(ui->typeLabel->text(), QString("Type: Rotation"));
+
+        QList<double> shown;  // the read-out at each poll
+        connect(p.pollTimer(), &QTimer::timeout, this, [&] {
+            shown << ui->AbsolutePos_Label->text().section(' ', 2).toDouble();
+        });
+        ui->posLineEdit->setText("1.5");
+        ui->goButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(ui->AbsolutePos_Label->text(),
+                                  QString("Absolute position: 1.5"), kWait);
+        QVERIFY2(std::any_of(shown.begin(), shown.end(), [](double x) { return x > 0 && x < 1.5; }),
+                 "no position between start and target was shown");
+        QVERIFY2(portErrors.isEmpty(), qPrintable(portErrors.join('\n')));
+
+        const QString path = s->Stage()->SlavePath();
+        QSignalSpy finished(s->Stage()->Thread(), &QThread::finished);
+        s.reset();
+        QCOMPARE(finished.count(), 1);
+        QVERIFY2(!QFileInfo::exists(path), qPrintable(path));
+    }
+
+    // Two stations: each command reaches the stage on the schedule the travel-time estimate
+    // gives, and the stage is at rest on the previous station when the next one comes.
+    void loop()
+    {
+        const auto s = Start({"--virtual-stage"});  // linear: 2 mm/s, 20 mm/s^2 both ways
+        if (!s->Stage())
+            QSKIP("no pseudo-terminal available");
+        MainWindowUi *ui = MainWindowProbe(&s->Window()).ui();
+        QTRY_COMPARE_WITH_TIMEOUT(ui->snLabel->text(), QString("SN: 1234"), kWait);  // set up
+        QMutex mutex;
+        QList<Arrival> arrivals;
+        StageSimulator_c *sim = s->Stage()->Simulator();
+        connect(sim, &StageSimulator_c::LineReceived, sim, [&, sim](const QByteArray &line) {
+            if (!line.startsWith("!pos_"))
+                return;
+            const StageModel_c &m = sim->Model();  // on the stage's thread, before the line acts
+            QMutexLocker lock(&mutex);
+            arrivals << Arrival{line, m.Now(), m.ExactPosition(), m.IsMoving()};
+        }, Qt::DirectConnection);
+        const QStringList stations = {"A 1 2 0.2", "B 0.5 1 0.1"};  // mm, mm/s, s
+        for (const QString &station : stations) {
+            const QStringList f = station.split(' ');
+            s->Window().findChild<QLineEdit *>("Pos" + f[0] + "LineEdit")->setText(f[1]);
+            s->Window().findChild<QLineEdit *>("Vel" + f[0] + "LineEdit")->setText(f[2]);
+            s->Window().findChild<QLineEdit *>("Time" + f[0] + "LineEdit")->setText(f[3]);
+        }
+        ui->useC_cBox->setChecked(false);
+        ui->useD_cBox->setChecked(false);
+        ui->LoopCountSlider->setValue(1);
+        ui->LoopButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(ui->LoopButton->text(), QString("Start loop"), kWait);
+        QMutexLocker lock(&mutex);
+        QCOMPARE(arrivals.size(), 2);
+        QCOMPARE(arrivals[0].line + ' ' + arrivals[1].line, QByteArray("!pos_1000 !pos_500"));
+        const double travel = TravelTimeSeconds(20000, 20000, 1000, 2000);  // 0.6 s
+        const qint64 gap = arrivals[1].atMs - arrivals[0].atMs;
+        const int interval = LoopIntervalMs(travel, 200);  // 900 ms
+        QVERIFY2(gap >= interval - 2 && gap <= interval + 250,
+                 qPrintable(QString("%1 ms apart, scheduled %2 ms").arg(gap).arg(interval)));
+        // At rest on A when B came: the move took no longer than estimated, so the stage
+        // dwelt there at least the gap minus the estimate, the wait and the margin.
+        QCOMPARE(arrivals[1].position, 1000.0);
+        QVERIFY(!arrivals[1].moving);
+    }
+};
+
+QTEST_MAIN(TestVirtualStage)
+#include "test_virtualstage.moc"

@@ -2,7 +2,61 @@
 
 #include <QFile>
 #include <QSignalBlocker>
+#include <QSignalSpy>
+#include <QTest>
 #include <QTimer>
+
+#include <cstdio>
+
+namespace {
+bool IsPlatformNoise(const QString &text)
+{
+    return text.contains("XDG_RUNTIME_DIR not set")
+        || text.contains("support propagateSizeHints()");
+}
+
+void ToStderr(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (!IsPlatformNoise(text))
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
+}
+
+QtMessageHandler testLog = nullptr;  // QTest's handler, once a suite has wrapped it
+
+void ToTestLog(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (!IsPlatformNoise(text))
+        testLog(type, context, text);
+}
+
+// Before QTest logs anything: the application object's own start-up warnings.
+void FilterStartUpNoise()
+{
+    qInstallMessageHandler(ToStderr);
+}
+Q_CONSTRUCTOR_FUNCTION(FilterStartUpNoise)
+}  // namespace
+
+void FilterPlatformNoise()
+{
+    const QtMessageHandler previous = qInstallMessageHandler(ToTestLog);
+    if (previous != ToTestLog)
+        testLog = previous;
+}
+
+bool LinkCarriesLines(Serial_c *serial, PtyMaster &pty)
+{
+    static bool seenDead = false;
+    QSignalSpy lines(serial, &Serial_c::LineReceived);
+    serial->WriteLn("#probe");
+    pty.Write("#probe\n");
+    // A pty round trip takes milliseconds; 3 s allow for a loaded machine.
+    seenDead = seenDead || !QTest::qWaitFor([&] {
+        return pty.Received().endsWith("#probe\n") && lines.contains({"#probe\n"});
+    }, 3000);
+    pty.TakeReceived();
+    return !seenDead;
+}
 
 PortEntry PtyPortEntry(const PtyMaster &pty, quint16 productId)
 {

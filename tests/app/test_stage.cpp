@@ -100,7 +100,8 @@ private slots:
             << "" << "posLineEdit=1 leftLeftStepButton leftStepButton rightRightStepButton";
         QTest::newRow("!pos_2500 !home_1 !pos_0")  // homing clears the offset
             << "pos_2000" << "PosSetButton posLineEdit=0.5 goButton HomingButton goButton";
-        QTest::newRow("!pos_2000") << "pos_2000" << "PosSetButton UnsetButton posLineEdit:2 goButton";
+        QTest::newRow("!pos_2000")  // Unset clears the offset and shows the absolute position
+            << "pos_2000" << "PosSetButton UnsetButton posLineEdit:2 goButton";
         QTest::newRow("!pos_2147483647") << "pos_1e300" << "PosSetButton posLineEdit=1 goButton";
         QTest::newRow("refPos_-1500 !gotoRef_1 refPos_250") << "pos_2000"  // shown absolute
             << "PosSetButton RefLineEdit=-1.5 RefSetButton GoToRefButton posLineEdit:-1.5 "

@@ -192,20 +192,19 @@ private slots:
             QSKIP(qPrintable("no pseudo-terminal: " + pty.ErrorString()));
         Serial_c serial(nullptr, "6015");
         serial.SetPortName(pty.SlavePath());
-        QStringList signalled;
-        connect(&serial, &Serial_c::ConnectionChanged, [&](bool up) {
-            signalled << QString(up ? "true" : "false")
-                    + (serial.IsOpen() ? ", still open" : ", closed");
-        });
         static QStringList logged;  // each line up to its first colon
         logged.clear();
-        const QtMessageHandler previous = qInstallMessageHandler(
-            [](QtMsgType, const QMessageLogContext &, const QString &text) {
-                logged << text.section(':', 0, 0);
-            });
+        const auto log = [](QtMsgType, const QMessageLogContext &, const QString &text) {
+            logged << text.section(':', 0, 0);
+        };
+        const QtMessageHandler previous = qInstallMessageHandler(log);
         if (open)
             serial.OpenPort(true);
-        signalled.clear();
+        QStringList signalled;
+        connect(&serial, &Serial_c::ConnectionChanged, [&](bool up) {
+            signalled << QString(up ? "true, " : "false, ")
+                    + (serial.IsOpen() ? "still open" : "closed");
+        });
         serial.HandleError(QSerialPort::SerialPortError(error));
         qInstallMessageHandler(previous);
         QTEST(logged.join(", ") + " | " + signalled.join(", ") + " | "

@@ -198,7 +198,11 @@ void Serial_c::ExtractLines(int count)
 
 void Serial_c::ReactToError()
 {
-    const QSerialPort::SerialPortError error = port->error();
+    HandleError(port->error());
+}
+
+void Serial_c::HandleError(QSerialPort::SerialPortError error)
+{
     if (error == QSerialPort::NoError)
         return;
     // A hung-up device (pulled USB cable, closed pseudo-terminal) shows on

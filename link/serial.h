@@ -44,6 +44,10 @@ public:
     const RxRing &Ring() const { return *ring; }
     QSerialPort *Port() const { return port; }
 
+    // The reaction to one error code of the port, whatever raised it. Public
+    // so that errors a pseudo-terminal never raises can be driven too.
+    void HandleError(QSerialPort::SerialPortError error);
+
 signals:
     void LineReceived(QString line);
     void ConnectionChanged(bool connected);

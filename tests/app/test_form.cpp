@@ -11,6 +11,7 @@ class TestForm : public QObject
     QScopedPointer<MainWindow> w;
 
 private slots:
+    void initTestCase() { FilterPlatformNoise(); }
     void init() { w.reset(new MainWindow); }
 
     void validators_data()
@@ -19,6 +20,10 @@ private slots:
         QTest::newRow("RefLineEdit -1,e0.9995") << "-10.999 sent";  // comma, exponent, 4th decimal
         QTest::newRow("VelBLineEdit 2,e00.0123") << "200.012 held";  // Return only when acceptable
         QTest::newRow("TimeDLineEdit 1.255") << "1.25 sent";  // times take two decimals
+        QTest::newRow("PosALineEdit -1000") << "-1000 sent";  // the ranges' ends
+        QTest::newRow("PosALineEdit 1000.5") << "1000.5 held";
+        QTest::newRow("VelALineEdit 0.009") << "0.009 held";
+        QTest::newRow("TimeALineEdit 3600.5") << "3600.5 held";
     }
     void validators()
     {
@@ -43,6 +48,10 @@ private slots:
             bySlotName += QByteArray(w->metaObject()->method(i).name()).startsWith("on_");
         seen << QString::number(bySlotName) << w->windowTitle();
         MainWindowUi *ui = MainWindowProbe(w.data()).ui();
+        const QTimer *poll = MainWindowProbe(w.data()).pollTimer();  // five times a second
+        seen << QString("polls every %1 ms").arg(poll->isSingleShot() ? 0 : poll->interval())
+             << "[" + ui->statusbar->currentMessage() + "] " + ui->LoopCountLabel->text()
+                    + " loops";
         for (QAction *menu : ui->menubar->actions())
             for (QAction *entry : menu->menu()->actions())
                 seen << menu->text() + ": " + entry->text();
@@ -50,17 +59,27 @@ private slots:
         for (QWidget *at = ui->RefLineEdit; chain.size() < 28; at = at->nextInFocusChain())
             if (at->focusPolicy() & Qt::TabFocus)
                 chain << at->objectName().remove(QRegularExpression("LineEdit|Button|Slider"));
-        QCOMPARE(seen << chain.join(' '), QStringList({"25", "Movexa", "File: Set Window Name...",
+        QCOMPARE(seen << chain.join(' '), QStringList({"25", "Movexa", "polls every 200 ms",
+            "[Stage not homed.   ] 3 loops", "File: Set Window Name...",
             "File: Save Settings...", "File: Load Settings...", "Help: About", "Ref RefSet "
             "GoToRef Homing backwards_cBox Run Speed Accel Decel Trq PosA VelA TimeA PosB VelB "
             "TimeB PosC VelC TimeC PosD VelD TimeD LoopCount LoopCheckBox Loop ErrorRadio "
             "MovingRadio IdleRadio"}));
-        for (QWidget *c : w->findChildren<QWidget *>())  // the unit replaced the form's "mrad"
-            QVERIFY(!(c->property("text").toString() + c->property("title").toString())
-                         .contains("mrad"));
         ui->ErrorRadioButton->click();  // one status at a time: Idle, as at the start, then Error
         ui->MovingRadioButton->click();
         QVERIFY(!ui->IdleRadioButton->isChecked() && !ui->ErrorRadioButton->isChecked());
+    }
+
+    void unitTexts()  // a rotation stage's unit wherever a title or label carries one
+    {
+        MainWindowProbe(w.data()).SetStageType(1);
+        MainWindowUi *ui = MainWindowProbe(w.data()).ui();
+        QCOMPARE((QStringList{ui->RefGroupBox->title(), ui->PosGroupBox->title(),
+                              ui->SpeedLabel->text(), ui->AccelLabel_2->text(),
+                              ui->DecelLabel_2->text(), ui->PLabel->text(), ui->SLabel->text()}),
+                 (QStringList{"Absolute Reference Position (rad)", "Position (rad)",
+                              "max.Speed (rad/s)", "Accel (rad/s^2)", "Decel (rad/s^2)",
+                              "Position (rad)", "Speed (rad/s)"}));
     }
 
     void closingExitsWithZeroAndSendsOnlyQueries()
@@ -72,6 +91,8 @@ private slots:
         w.reset(new MainWindow);
         w->show();
         QTRY_VERIFY(pty.Received().endsWith("?holdTorque\n"));  // the link is up
+        QCOMPARE(w->findChild<QComboBox *>("serialPort_cBox")->currentText(),
+                 PtyPortEntry(pty).name);  // listed, with the port it opened chosen
         QTimer::singleShot(0, w.data(), &QWidget::close);
         QCOMPARE(qApp->exec(), 0);
         w.reset();

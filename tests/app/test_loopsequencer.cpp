@@ -37,6 +37,7 @@ private slots:
         r.reset(new WindowRig(true));
         if (!r->ptyOpen || !r->p.serial()->IsOpen())
             QSKIP("no pseudo-terminal");
+        QVERIFY2(LinkCarriesLines(r->p.serial(), r->pty), "no line passes the link");
         ticks.clear();
         QTimer *t = r->p.loopTimer();  // connected after the window: sees the interval just set
         connect(t, &QTimer::timeout, [this, t] { ticks << (t->isActive() ? t->interval() : 0); });
@@ -52,47 +53,80 @@ private slots:
         r->pty.TakeReceived();
     }
 
-    // Tags: loop count, stations used. C is estimated at its own 10 (250 ms, not 176), B without
-    // a speed at the slider's 40 (401 ms); the run ends when the last interval is over.
+    // Intervals: travel time + 50 ms wait + 100 ms, with a = b = 40000, a + b = 80000 and the
+    // peak speed vp = sqrt(a * 2d * b / (a + b)). Travel from the previous target:
+    //   A (10) from 0 (a fresh window): d 10, v 1000 > vp 632.5, t = 2d / vp = 31.6 ms -> 181
+    //   B (20) from A: d 10, no speed, so the slider's 40 <= vp 632.5:
+    //     t = (10 - 40^2/80000 - 40^2/80000) / 40 + (40/40000 + 40/40000) = 251 ms -> 401
+    //   C (11) from A: d 1, its own 10 (the slider stops at 40) <= vp 200:
+    //     t = (1 - 10^2/80000 - 10^2/80000) / 10 + (10/40000 + 10/40000) = 100.25 ms -> 250
+    //   C from B: d 9, v 10 <= vp 600: t = (9 - 0.0025) / 10 + 0.0005 = 900.25 ms -> 1050
+    //   A from C: d 1, v 1000 > vp 200: t = 2 / 200 = 10 ms -> 160
+    // 0: the tick that ended the run. Stopped at: the tick after which Stop is pressed.
     void sequence_data()
     {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("stations");
+        QTest::addColumn<bool>("continuous");
+        QTest::addColumn<int>("stopAt");
         QTest::addColumn<QList<int>>("ticks");
         QTest::addColumn<QString>("commands");
-        QTest::newRow("1 AC") << QList<int>{181, 250, 0}
-                              << "speed_1000 !pos_10 speed_40 !pos_11 speed_500";
-        QTest::newRow("1 ABCD") << QList<int>{181, 401, 1050, 0}
+        QTest::newRow("1 pass of A, C: ends a full interval after C")
+            << 1 << "AC" << false << 0 << QList<int>{181, 250, 0}
+            << "speed_1000 !pos_10 speed_40 !pos_11 speed_500";
+        QTest::newRow("1 pass of A to D: ends right after D")
+            << 1 << "ABCD" << false << 0 << QList<int>{181, 401, 1050, 0}
             << "speed_1000 !pos_10 speed_40 !pos_20 !pos_11 speed_1200 !pos_40 speed_500";
-        QTest::newRow("0 A") << QList<int>{0} << "speed_1000 !pos_10 speed_500";
-        QTest::newRow("0 C") << QList<int>{0} << "speed_40 !pos_11 speed_500";
-        QTest::newRow("1 none") << QList<int>{0} << "";
-        QTest::newRow("0 none") << QList<int>{0} << "";
+        QTest::newRow("count 0, A: A once") << 0 << "A" << false << 0 << QList<int>{0}
+                                            << "speed_1000 !pos_10 speed_500";
+        QTest::newRow("count 0, C: the search passes A and B")
+            << 0 << "C" << false << 0 << QList<int>{0} << "speed_40 !pos_11 speed_500";
+        QTest::newRow("count 1, no station: nothing sent") << 1 << "" << false << 0 << QList<int>{0}
+                                                           << "";
+        QTest::newRow("count 0, no station: nothing sent") << 0 << "" << false << 0 << QList<int>{0}
+                                                           << "";
+        QTest::newRow("continuous, count 0: on past the count until stopped")
+            << 0 << "AC" << true << 3 << QList<int>{181, 250, 160}
+            << "speed_1000 !pos_10 speed_40 !pos_11 speed_1000 !pos_10 speed_500";
     }
     void sequence()
     {
+        QFETCH(int, count);
+        QFETCH(QString, stations);
+        QFETCH(bool, continuous);
+        QFETCH(int, stopAt);
         QFETCH(QList<int>, ticks);
         QFETCH(QString, commands);
-        const QStringList tag = QString(QTest::currentDataTag()).split(' ');
         for (QCheckBox *box : r->w.findChildren<QCheckBox *>(QRegularExpression("^use._cBox$")))
-            box->setChecked(tag[1].contains(box->objectName()[3]));
-        r->ui->LoopCountSlider->setValue(tag[0].toInt());
-        const QDeadlineTimer bound(std::accumulate(ticks.begin(), ticks.end(), 1000));
+            box->setChecked(stations.contains(box->objectName()[3]));
+        r->ui->LoopCountSlider->setValue(count);
+        QCOMPARE(r->ui->LoopCountLabel->text(), QString::number(count));
+        r->ui->LoopCheckBox->setChecked(continuous);
+        connect(r->p.loopTimer(), &QTimer::timeout, [&] {
+            if (this->ticks.size() == stopAt)
+                r->ui->LoopButton->click();
+        });
+        const int total = std::accumulate(ticks.begin(), ticks.end(), 0);
+        const QDeadlineTimer bound(total + 1000);
         r->ui->LoopButton->click();
-        QTRY_COMPARE_WITH_TIMEOUT(this->ticks, ticks, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(this->ticks, ticks, total + 2000);
         QVERIFY(!bound.hasExpired());  // a search that misses loopEnd would hold the event loop
         QTRY_COMPARE(Commands(), commands);
+        QVERIFY(r->ui->LoopButton->text() == "Start loop" && !r->p.loopTimer()->isActive());
     }
 
     void stopMidRunAndRestart()
     {
         r->ui->TimeALineEdit->setText("60");  // a minute's wait at A: still running when stopped
         r->ui->LoopButton->click();
-        QTRY_COMPARE(ticks, QList<int>{60131});
+        QTRY_COMPARE(ticks, QList<int>{60131});  // A from 0: 31.6 ms + 60000 + 100
         r->ui->LoopButton->click();
         QVERIFY(r->ui->LoopButton->text() == "Start loop" && !r->p.loopTimer()->isActive());
         r->ui->VelALineEdit->setText("2");  // a fresh run takes the fields as they are now
+        r->p.posOffset() = 1;  // and counts its positions from the operator's zero
         r->ui->LoopButton->click();
         QTRY_COMPARE(ticks, (QList<int>{60131, 60100}));  // no move: A is the previous target
-        QTRY_COMPARE(Commands(), QString("speed_1000 !pos_10 speed_500 speed_2000 !pos_10"));
+        QTRY_COMPARE(Commands(), QString("speed_1000 !pos_10 speed_500 speed_2000 !pos_1010"));
     }
 };
 

@@ -20,43 +20,56 @@ class TestMenus : public QObject
 private slots:
     void initTestCase()
     {
+        FilterPlatformNoise();
         SetFileDialogs([&](auto &) { return saveAnswer; }, [&](auto &) { return openAnswer; });
         SetWarningBox([this](QWidget *, const QString &, const QString &t) { warnings << t; });
         QLocale::setDefault(QLocale(QLocale::German));  // a decimal comma must not leak out
     }
     void init() { warnings.clear(); }
 
+    // Loaded, then saved: the lines after the header; a cancelled save; a path that cannot be.
     void loadThenSave()
     {
         WindowRig r;
         // Every field away from the form's value, so each widget must carry it both ways.
-        const QByteArray body = "offset=-3.25\nrefPos=12.5\nmaxSpeed=1200\naccel=12000\n"
+        const QString body = "offset=-3.25\nrefPos=12.5\nmaxSpeed=1200\naccel=12000\n"
             "decel=15000\nholdTorque=35\nposA=1.5\nspeedA=3\ntimeA=0.25\nuseA=0\nposB=-7.125\n"
             "speedB=0.5\ntimeB=2\nuseB=0\nposC=7\nspeedC=1\ntimeC=3\nuseC=2\nposD=100\n"
             "speedD=1.25\ntimeD=10\nuseD=2\nloopCount=7\nrunLoopCont=2\n";
-        QVERIFY(WriteFileBytes(openAnswer = dir.filePath("in.txt"), "# Movexa\n\n" + body));
+        openAnswer = dir.filePath("in.txt");
+        QVERIFY(WriteFileBytes(openAnswer, "# Movexa\n\n" + body.toLatin1()));
         r.ui->actionLoad_Settings->trigger();
         QCOMPARE(r.ui->RefLabel->text() + "|" + r.ui->Offset_Label->text(),
                  QString("Current value: 12.5|Offset: -3.25"));
         r.ui->RefLineEdit->setText("99");  // typed, not confirmed: not saved
+        r.ui->PosBLineEdit->setText("x");  // not a number: saved as 0
         r.ui->actionSave_Settings->trigger();
-        QCOMPARE(ReadFileBytes(saveAnswer).right(body.size() + 2), "\n\n" + body);
-        saveAnswer += "/settings.txt";  // its "directory" is a file
+        QCOMPARE(QString(ReadFileBytes(saveAnswer)).split('\n').mid(3),
+                 QString(body).replace("posB=-7.125", "posB=0").split('\n'));
+        const QStringList files = QDir(dir.path()).entryList(QDir::Files);
+        saveAnswer.clear();  // cancelled: nothing written, nothing said
+        r.ui->actionSave_Settings->trigger();
+        QCOMPARE((QDir(dir.path()).entryList(QDir::Files) + warnings).join(", "), files.join(", "));
+        saveAnswer = dir.filePath("in.txt/settings.txt");  // its "directory" is a file
         r.ui->actionSave_Settings->trigger();
         QVERIFY(warnings.size() == 1 && warnings[0].contains(saveAnswer));
     }
 
-    // A null file cancels, an empty one is missing. Result: what was sent | offset, warnings.
+    // A null file cancels, an empty one is missing. Result: what was sent | offset [warnings].
     void load_data()
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("result");
-        QTest::newRow("cancelled") << QString() << "| 1.5 0";
-        QTest::newRow("unreadable") << "" << "| 1.5 1";
+        QTest::newRow("cancelled") << QString() << "| 1.5 []";
+        QTest::newRow("unreadable") << "" << "| 1.5 [No such file or directory]";
         QTest::newRow("decel last") << "maxSpeed=400\nrefPos=-1.5\naccel=12000\ndecel=15000"
-            << "refPos_-1500 decel_12000 accel_12000 decel_15000 | 0 0";  // same speed: not sent
+            << "refPos_-1500 decel_12000 accel_12000 decel_15000 | 0 []";  // same speed: not sent
         QTest::newRow("beyond the maxima") << "maxSpeed=99999\nholdTorque=1e12\noffset=2"
-                                           << "refPos_0 speed_8000 holdTorque_75 | 2 0";
+                                           << "refPos_0 speed_8000 holdTorque_75 | 2 []";
+        const QString atLimit = QString("offset=2\n").leftJustified(1 << 20, '#');  // 1 MiB
+        QTest::newRow("1 MiB: read") << atLimit << "refPos_0 | 2 []";
+        QTest::newRow("1 MiB and a byte: refused")
+            << atLimit + "#" << "| 1.5 [File too large for a settings file]";
     }
     void load()
     {
@@ -65,12 +78,16 @@ private slots:
         QVERIFY(file.isEmpty() || WriteFileBytes(openAnswer, file.toLatin1()));
         WindowRig r;
         QVERIFY(r.OpenQuietly());
+        QVERIFY2(LinkCarriesLines(r.p.serial(), r.pty), "no line passes the link");
         r.p.posOffset() = 1.5;
         r.ui->actionLoad_Settings->trigger();
         r.p.serial()->WriteLn("|");  // arrives after everything the load sent
         QTRY_VERIFY(r.pty.Received().endsWith("|\n"));
-        QTEST(QString(r.pty.Received()).replace('\n', ' ') + QString::number(r.p.posOffset()) + " "
-                  + QString::number(warnings.size()), "result");
+        QStringList reasons;  // the last line of each warning
+        for (const QString &warning : warnings)
+            reasons << warning.section('\n', -1);
+        QTEST(QString(r.pty.Received()).replace('\n', ' ') + QString::number(r.p.posOffset())
+                  + " [" + reasons.join(", ") + "]", "result");
     }
 
     void aboutAndRename()

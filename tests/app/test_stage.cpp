@@ -18,6 +18,7 @@ private slots:
     {
         r.reset(new WindowRig);
         QVERIFY(r->ptyOpen && r->OpenQuietly());
+        QVERIFY2(LinkCarriesLines(r->p.serial(), r->pty), "no line passes the link");
     }
 
     // A tick draws what the table holds, then asks for the next values. Tags: the replies.
@@ -58,7 +59,10 @@ private slots:
         QTest::addColumn<QString>("shown");
         QTest::newRow("type_1 sn_1234.0")
             << "Type: Rotation 11 2500 13000 13000 6000 SN: 1234 rad|speed_2500\n";
+        QTest::newRow("type_0 sn_1") << "Type: Linear 00 8000 40000 40000 6000 SN: 1 mm|";
+        QTest::newRow("type_2 sn_7") << "Type: Lifting 00 4000 20000 20000 6000 SN: 7 mm|";
         const QString kept = "Type: Linear 00 8000 40000 40000 6000 SN: ";  // unknown: limits kept
+        QTest::newRow("type_3 sn_5") << kept + "5 |";  // the first type without limits
         QTest::newRow("type_1e300 sn_1e300") << kept + "2147483647 |";
         QTest::newRow("type_nan sn_nan") << kept + "0 mm|";
     }
@@ -76,10 +80,12 @@ private slots:
         QVERIFY(r->OpenQuietly(false));
         r->p.serial()->OpenPort(true);  // as the start-up discovery and the connected box do
         const QString tag = QTest::currentDataTag();
-        r->pty.Write(AsLines("speed_3000 accel_8000 decel_6000 " + tag));
+        r->pty.Write(AsLines("speed_3000 accel_8000 decel_6000 pos_1500 refPos_-250 " + tag));
         const QString queries = AsLines("?pos ?refPos ?status ?home ?run ?type ?sn ?fw ?speed "
                                         "?accel ?decel ?holdTorque");
         QTRY_COMPARE(identity() + "|" + QString(r->pty.Received()).remove(queries), shown);
+        QCOMPARE(r->ui->posLineEdit->text() + " " + r->ui->RefLabel->text(),
+                 QString("1.5 Current value: -0.25"));  // absolute, in display units
     }
 
     // Tags: what is sent. Steps, after the replies are drawn: "name=value" sets a slider or line
@@ -90,16 +96,25 @@ private slots:
         QTest::addColumn<QString>("steps");
         QTest::newRow("!pos_1004 !pos_1001") << ""  // Go truncates; a step is shown
             << "posLineEdit=1.005 goButton posLineEdit=0.9995 rightStepButton posLineEdit:1.0005";
+        QTest::newRow("!pos_980 !pos_979 !pos_999")  // steps of 0.02 and 0.001
+            << "" << "posLineEdit=1 leftLeftStepButton leftStepButton rightRightStepButton";
         QTest::newRow("!pos_2500 !home_1 !pos_0")  // homing clears the offset
             << "pos_2000" << "PosSetButton posLineEdit=0.5 goButton HomingButton goButton";
+        QTest::newRow("!pos_2000")  // Unset clears the offset and shows the absolute position
+            << "pos_2000" << "PosSetButton UnsetButton posLineEdit:2 goButton";
         QTest::newRow("!pos_2147483647") << "pos_1e300" << "PosSetButton posLineEdit=1 goButton";
-        QTest::newRow("refPos_-1500 !gotoRef_1") << "pos_2000"  // shown absolute, as stored
-            << "PosSetButton RefLineEdit=-1.5 RefSetButton GoToRefButton posLineEdit:-1.5";
+        QTest::newRow("refPos_-1500 !gotoRef_1 refPos_250") << "pos_2000"  // shown absolute
+            << "PosSetButton RefLineEdit=-1.5 RefSetButton GoToRefButton posLineEdit:-1.5 "
+               "RefLineEdit=0.25 RefLineEdit";
         QTest::newRow("!run_-1 !run_1") << "status_4" << "RunButton backwards_cBox RunButton";
         QTest::newRow("!run_0") << "status_1" << "backwards_cBox RunButton";  // stop
         // Decel first, dragged along by the label slot; the second time it is already there.
         QTest::newRow("decel_20000 accel_20000 decel_25000 accel_25000")
             << "" << "AccelSlider=20000 DecelSlider=25000 AccelSlider=25000";
+        // Labels in display units (thousandths shown as units), the torque as it is.
+        QTest::newRow("speed_1500 decel_7500 accel_7500 decel_9500 holdTorque_35") << ""
+            << "SpeedSlider=1500 VelLabel:1.5 AccelSlider=7500 AccelLabel:7.5 DecelLabel:7.5 "
+               "DecelSlider=9500 DecelLabel:9.5 AccelLabel:7.5 TrqSlider=35 TrqLabel:35";
     }
     void commands()
     {
@@ -114,7 +129,7 @@ private slots:
             if (step.contains('='))
                 target->setProperty(target->inherits("QSlider") ? "value" : "text", part[1]);
             else if (step.contains(':'))
-                QCOMPARE(target->property("text").toString(), part[1]);
+                QCOMPARE(part[0] + ":" + target->property("text").toString(), step);
             else  // Return in a line edit, Space on a button
                 QTest::keyClick(target, step.endsWith("Edit") ? Qt::Key_Return : Qt::Key_Space);
         }

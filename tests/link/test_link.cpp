@@ -15,14 +15,35 @@ class TestLink : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase() { qRegisterMetaType<QSerialPort::SerialPortError>(); }  // for the spy
+
+    // Lines as a reader can compare them: a run of one character as 300*'x', a line feed as \n.
+    static QString Compact(const QStringList &lines)
+    {
+        QStringList out;
+        for (const QString &line : lines) {
+            QString text;
+            for (int at = 0, run = 1; at < line.size(); at += run, run = 1) {
+                while (at + run < line.size() && line[at + run] == line[at])
+                    ++run;
+                const QString c = line[at] == '\n' ? "\\n" : QString(line[at]);
+                text += run > 3 ? QString("%1*'%2'").arg(run).arg(c) : c.repeated(run);
+            }
+            out << text;
+        }
+        return out.join(" | ");
+    }
+
     void ring_data()
     {
         QTest::addColumn<QByteArrayList>("reads");
         QTest::addColumn<QStringList>("lines");
-        // A NUL ends a line's text; 300 characters at most, the rest is a line of its own.
-        QTest::newRow("empty, NUL, 350 chars")
-            << QByteArrayList{"\n", QByteArray("ab\0cd\nx\n", 8), QByteArray(350, 'x') + '\n'}
-            << QStringList{"\n", "ab", "x\n", QString(300, 'x'), QString(50, 'x') + '\n'};
+        QTest::newRow("an empty line") << QByteArrayList{"\n"} << QStringList{"\n"};
+        QTest::newRow("a NUL ends the text") << QByteArrayList{QByteArray("ab\0cd\nx\n", 8)}
+                                             << QStringList{"ab", "x\n"};
+        QTest::newRow("350 chars: 300, then the rest as a line")
+            << QByteArrayList{QByteArray(350, 'x') + '\n'}
+            << QStringList{QString(300, 'x'), QString(50, 'x') + '\n'};
         // 4094 bytes fill the ring, wrapped after "ccc"; the rest of that read is lost, LFs too.
         QStringList cut{"ccc\n"};
         for (int at = 0; at < 4094; at += 300)
@@ -34,31 +55,48 @@ private slots:
     void ring()
     {
         QFETCH(QByteArrayList, reads);
+        QFETCH(QStringList, lines);
         Serial_c serial(nullptr, "6015");
         QStringList got;
         connect(&serial, &Serial_c::LineReceived, [&](const QString &line) { got << line; });
         for (const QByteArray &read : reads)
             serial.ProcessBytes(read);
-        QTEST(got, "lines");
+        QCOMPARE(Compact(got), Compact(lines));
     }
 
-    void parseIntoTable()
+    // Tags: what the parser does with the line. The pos row holds 99 before each line.
+    void parse_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("result");  // the pos row after it, [text] handed on for display
+        QTest::newRow("key without a value: 0") << "pos\n" << "0";
+        QTest::newRow("empty words skipped") << "__pos__400_5_" << "400";
+        QTest::newRow("infinity: 0") << "pos_-inf" << "0";
+        QTest::newRow("ok line ignored") << "  ok_pos_5" << "99";
+        QTest::newRow("comment ignored") << "#pos_5" << "99";
+        QTest::newRow("number first: ignored, not shown") << "12_34" << "99";
+        QTest::newRow("unknown key: shown, trimmed") << " POS_1 \r\n" << "99 [POS_1]";
+        QTest::newRow("underscores only ignored") << "___" << "99";
+    }
+    void parse()
+    {
+        QFETCH(QString, line);
+        ParamTable_c table;
+        table.AddEntry("pos", 99, nullptr, nullptr, 0, false, "");
+        Parser_c parser(&table);
+        QString result;
+        connect(&parser, &Parser_c::DisplayString, [&](QString t) { result += " [" + t + ']'; });
+        parser.Parse(line);
+        QTEST(QString::number(table.ValueOf("pos")) + result, "result");
+    }
+
+    void tableLimits()
     {
         QSlider slider;
         ParamTable_c table;
         table.AddEntry("pos", 1e300, &slider, nullptr, 2, false, "");
         table.PushToControl(0);
         QCOMPARE(slider.value(), slider.maximum());  // saturated, not wrapped to negative
-        Parser_c parser(&table);
-        QString got;
-        connect(&parser, &Parser_c::DisplayString, [&](QString t) { got += '[' + t + ']'; });
-        for (const char *line : {"pos\n", "__pos__400_5_", "pos_-inf", "  ok_pos_5", "#pos_5",
-                                 "12_34", " POS_1 \r\n", "___"}) {
-            table.SetValue("pos", 99);
-            parser.Parse(line);
-            got += QString::number(table.ValueOf("pos")) + ' ';
-        }
-        QCOMPARE(got, QString("0 400 0 99 99 99 [POS_1]99 99 "));  // 99: untouched, [shown]
         for (int i = 1; i <= ParamTable_c::kMaxEntries; ++i)  // one too many
             table.AddEntry(QString::number(i), i, nullptr, nullptr, 0, false, "");
         QCOMPARE(table.Count(), ParamTable_c::kMaxEntries);
@@ -72,7 +110,8 @@ private slots:
         QCOMPARE(serial.CheckPid() ? serial.PortName() : "none", QString("d"));
     }
 
-    // A port that cannot be opened, then the pty: queries, replies, refreshes, a hang-up.
+    // An empty list, a port that cannot be opened, then the pty: line settings, queries,
+    // replies, clearing and ticking the box again, refreshes, a hang-up.
     void connectBox()
     {
         PtyMaster pty;
@@ -87,11 +126,19 @@ private slots:
         probe.pollTimer()->stop();
         QSignalSpy changes(serial, &Serial_c::ConnectionChanged);
         connect(serial, &Serial_c::LineReceived, [&](const QString &line) { lines << line; });
+        ui->connected_cBox->click();  // nothing listed yet: cleared at once, nothing tried
+        QVERIFY2(!ui->connected_cBox->isChecked(), "ticked with an empty list");
+        QCOMPARE(changes.size(), 0);
         ui->updatePorts_Button->click();
         ui->connected_cBox->click();
         QTRY_VERIFY(!ui->connected_cBox->isChecked());
         ui->serialPort_cBox->setCurrentIndex(1);
         ui->connected_cBox->click();
+        const QSerialPort *port = serial->Port();
+        QCOMPARE(QString("%1 baud, %2 bits, parity %3, stop %4, flow %5").arg(port->baudRate())
+                     .arg(port->dataBits()).arg(port->parity()).arg(port->stopBits())
+                     .arg(port->flowControl()),
+                 QString("115200 baud, 8 bits, parity 0, stop 1, flow 0"));
         serial->WriteLn("?pos");  // after the twelve queries of a new connection
         QTRY_COMPARE(pty.Received(), "?pos\n?refPos\n?status\n?home\n?run\n?type\n?sn\n?fw\n"
                                      "?speed\n?accel\n?decel\n?holdTorque\n?pos\n");
@@ -99,6 +146,10 @@ private slots:
         QTRY_COMPARE(serial->Ring().writePos, 2);
         pty.Write("s_1\r\nok\r\nrefPos_-5\n");
         QTRY_COMPARE(lines, (QStringList{"pos_1\n", "ok\n", "refPos_-5\n"}));
+        ui->connected_cBox->click();  // cleared: closed, and no signal for it
+        QVERIFY2(!serial->IsOpen(), "box cleared");
+        ui->connected_cBox->click();
+        QVERIFY2(serial->IsOpen(), "box ticked again");
         QTest::ignoreMessage(QtDebugMsg, QRegularExpression(
             R"(^\("pts/\d+", "pseudo-terminal", "test", "/dev/pts/\d+", "403", "6001"\)$)"));
         ui->updatePorts_Button->click();
@@ -109,8 +160,55 @@ private slots:
         QSignalSpy errors(serial->Port(), &QSerialPort::errorOccurred);  // a storm: hundreds
         pty.Close();
         QTRY_VERIFY_WITH_TIMEOUT(!ui->connected_cBox->isChecked() && !serial->IsOpen(), 10000);
-        QCOMPARE(changes.size(), 3);  // failed, opened, hung up: once each
+        QCOMPARE(changes.size(), 4);  // failed, opened, opened again, hung up: once each
         QVERIFY2(errors.size() <= 4, qPrintable(QString::number(errors.size()) + " errors"));
+    }
+
+    // A device gone (a read or resource error while open) is reported once, then closed; any
+    // other error, or one on a port that is not open, is only logged.
+    void errorReaction_data()
+    {
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("outcome");  // logged from the open on | signalled | port after
+        const QString gone = "Serial port open, Cable disconnected. | false, still open | closed";
+        QTest::newRow("read error while open: device gone") << true << int(QSerialPort::ReadError)
+                                                            << gone;
+        QTest::newRow("resource error while open: device gone")
+            << true << int(QSerialPort::ResourceError) << gone;
+        QTest::newRow("write error while open: logged, stays open")
+            << true << int(QSerialPort::WriteError) << "Serial port open, Port error |  | open";
+        QTest::newRow("read error on a closed port: logged only")
+            << false << int(QSerialPort::ReadError) << "Port error |  | closed";
+        QTest::newRow("no error: nothing") << true << int(QSerialPort::NoError)
+                                           << "Serial port open |  | open";
+    }
+    void errorReaction()
+    {
+        QFETCH(bool, open);
+        QFETCH(int, error);
+        PtyMaster pty;
+        if (!pty.Open())
+            QSKIP(qPrintable("no pseudo-terminal: " + pty.ErrorString()));
+        Serial_c serial(nullptr, "6015");
+        serial.SetPortName(pty.SlavePath());
+        static QStringList logged;  // each line up to its first colon
+        logged.clear();
+        const auto log = [](QtMsgType, const QMessageLogContext &, const QString &text) {
+            logged << text.section(':', 0, 0);
+        };
+        const QtMessageHandler previous = qInstallMessageHandler(log);
+        if (open)
+            serial.OpenPort(true);
+        QStringList signalled;
+        connect(&serial, &Serial_c::ConnectionChanged, [&](bool up) {
+            signalled << QString(up ? "true, " : "false, ")
+                    + (serial.IsOpen() ? "still open" : "closed");
+        });
+        serial.HandleError(QSerialPort::SerialPortError(error));
+        qInstallMessageHandler(previous);
+        QTEST(logged.join(", ") + " | " + signalled.join(", ") + " | "
+                  + (serial.IsOpen() ? "open" : "closed"), "outcome");
     }
 };
 

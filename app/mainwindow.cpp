@@ -33,6 +33,10 @@ MainWindow::MainWindow(QWidget *parent)
 
     setWindowTitle("Movexa");
     version = "1.10";
+    // The compact layout below would leave the step field too narrow for the
+    // positions it accepts: room for the longest, "-1000.000", and a margin.
+    QLineEdit *stepField = ui->posLineEdit;
+    stepField->setMinimumWidth(stepField->fontMetrics().horizontalAdvance("-1000.000") + 16);
     centralWidget()->adjustSize();
     adjustSize();
 

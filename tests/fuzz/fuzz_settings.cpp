@@ -1,6 +1,6 @@
 // The settings reader on arbitrary file contents.
 
-#include "fuzzsupport.h"
+#include "link/numeric.h"
 #include "settings/appsettings.h"
 
 #include <QDir>
@@ -18,11 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     file.close();
 
     AppSettings_c s;
-    Require(s.Load(path) == 0);  // a readable file always loads
+    if (s.Load(path) != 0)
+        qFatal("a readable file did not load");
     // What was loaded is finite and converts safely.
     for (double v : {s.offset, s.refPos, s.maxSpeed, s.accel, s.decel, s.holdTorque, s.loopCount,
                      s.runLoopCont, s.posA, s.speedA, s.timeA, s.useA, s.posB, s.speedB, s.timeB,
                      s.useB, s.posC, s.speedC, s.timeC, s.useC, s.posD, s.speedD, s.timeD, s.useD})
-        Require(IsUsableNumber(v));
+        if (!IsUsableNumber(v))
+            qFatal("an unusable number was loaded");
     return 0;
 }

@@ -35,9 +35,9 @@ private slots:
     void init()
     {
         r.reset(new WindowRig(true));
-        if (!r->ptyOpen || !r->p.serial()->IsOpen())
+        if (!r->ptyOpen)
             QSKIP("no pseudo-terminal");
-        QVERIFY2(LinkCarriesLines(r->p.serial(), r->pty), "no line passes the link");
+        QVERIFY2(r->p.serial()->IsOpen(), "start-up discovery did not open the pty");
         ticks.clear();
         QTimer *t = r->p.loopTimer();  // connected after the window: sees the interval just set
         connect(t, &QTimer::timeout, [this, t] { ticks << (t->isActive() ? t->interval() : 0); });

@@ -1,7 +1,9 @@
-// Stage operation through the real window and a pty peer, controller values beyond int included.
+// Stage operation through the real window and a pty peer, controller values beyond int included;
+// the form's validators and unit texts.
 
 #include "support/testsupport.h"
 #include <QtTest>
+#include <QtWidgets>
 
 const QString kBoth = " [Stage not homed.   Hardware error.] red ";
 static const char *Tint(QWidget *x) { return x->styleSheet().contains("red") ? " red" : " black"; }
@@ -18,7 +20,39 @@ private slots:
     {
         r.reset(new WindowRig);
         QVERIFY(r->ptyOpen && r->OpenQuietly());
-        QVERIFY2(LinkCarriesLines(r->p.serial(), r->pty), "no line passes the link");
+    }
+
+    void validators_data()
+    {
+        QTest::addColumn<QString>("shown");  // tags: the edit, what is typed
+        QTest::newRow("RefLineEdit -1,e0.9995") << "-10.999 sent";  // comma, exponent, 4th decimal
+        QTest::newRow("VelBLineEdit 2,e00.0123") << "200.012 held";  // Return only when acceptable
+        QTest::newRow("TimeDLineEdit 1.255") << "1.25 sent";  // times take two decimals
+        QTest::newRow("PosALineEdit -1000") << "-1000 sent";  // the ranges' ends
+        QTest::newRow("PosALineEdit 1000.5") << "1000.5 held";
+        QTest::newRow("VelALineEdit 0.009") << "0.009 held";
+        QTest::newRow("TimeALineEdit 3600.5") << "3600.5 held";
+    }
+    void validators()
+    {
+        const QStringList tag = QString(QTest::currentDataTag()).split(' ');
+        auto *line = r->w.findChild<QLineEdit *>(tag[0]);
+        QSignalSpy returns(line, &QLineEdit::returnPressed);
+        line->clear();
+        QTest::keyClicks(line, tag[1] + '\r');
+        QTEST(line->text() + (returns.count() == 1 ? " sent" : " held"), "shown");
+    }
+
+    void unitTexts()  // a rotation stage's unit wherever a title or label carries one
+    {
+        r->p.SetStageType(1);
+        MainWindowUi *ui = r->ui;
+        QCOMPARE((QStringList{ui->RefGroupBox->title(), ui->PosGroupBox->title(),
+                              ui->SpeedLabel->text(), ui->AccelLabel_2->text(),
+                              ui->DecelLabel_2->text(), ui->PLabel->text(), ui->SLabel->text()}),
+                 (QStringList{"Absolute Reference Position (rad)", "Position (rad)",
+                              "max.Speed (rad/s)", "Accel (rad/s^2)", "Decel (rad/s^2)",
+                              "Position (rad)", "Speed (rad/s)"}));
     }
 
     // A tick draws what the table holds, then asks for the next values. Tags: the replies.

@@ -2,55 +2,7 @@
 
 #include <QFile>
 #include <QSignalBlocker>
-#include <QSignalSpy>
-#include <QTest>
 #include <QTimer>
-
-#include <cstdio>
-
-namespace {
-bool IsPlatformNoise(const QString &text)
-{
-    return text.contains("XDG_RUNTIME_DIR not set") || text.contains("propagateSizeHints()");
-}
-
-// Two handlers: QTest hands messages that come after its log has closed back to the handler it
-// found, which must then not lead back to QTest's.
-void ToStderr(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (!IsPlatformNoise(text))
-        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, text)));
-}
-[[maybe_unused]] const QtMessageHandler kStartUp = qInstallMessageHandler(ToStderr);
-
-QtMessageHandler testLog = nullptr;
-void ToTestLog(QtMsgType type, const QMessageLogContext &context, const QString &text)
-{
-    if (!IsPlatformNoise(text))
-        testLog(type, context, text);
-}
-}  // namespace
-
-void FilterPlatformNoise()
-{
-    const QtMessageHandler previous = qInstallMessageHandler(ToTestLog);
-    if (previous != ToTestLog)
-        testLog = previous;
-}
-
-bool LinkCarriesLines(Serial_c *serial, PtyMaster &pty)
-{
-    static bool seenDead = false;
-    QSignalSpy lines(serial, &Serial_c::LineReceived);
-    serial->WriteLn("#probe");
-    pty.Write("#probe\n");
-    // A pty round trip takes milliseconds; 3 s allow for a loaded machine.
-    seenDead = seenDead || !QTest::qWaitFor([&] {
-        return pty.Received().endsWith("#probe\n") && lines.contains({"#probe\n"});
-    }, 3000);
-    pty.TakeReceived();
-    return !seenDead;
-}
 
 PortEntry PtyPortEntry(const PtyMaster &pty, quint16 productId)
 {

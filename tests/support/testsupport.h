@@ -1,7 +1,7 @@
 #pragma once
 
-// Shared by the suites: read access to the window's members, and the window
-// wired to a pseudo-terminal peer.
+// Shared by the suites and two benchmarks: read access to the window's members, the window
+// wired to a pseudo-terminal peer, whole files.
 
 #include "app/mainwindow.h"
 #include "link/portlist.h"
@@ -47,18 +47,6 @@ public:
 private:
     PortListProvider previous;
 };
-
-// Proves that the window's link carries a line each way with its pty peer, and
-// takes that line out of what the peer received. A link found dead stays dead
-// for the rest of the run, so later cases fail at once instead of each waiting
-// out its own time-out.
-bool LinkCarriesLines(Serial_c *serial, PtyMaster &pty);
-
-// Keeps the platform's own warnings that every run prints (no runtime folder
-// for root, no size hints on the offscreen platform) out of QTest's log; the
-// rest passes on. Start-up warnings are dropped anyway; a suite that shows
-// windows or dialogs calls this in initTestCase.
-void FilterPlatformNoise();
 
 // A whole file's bytes ("<unreadable>" when it cannot be opened), and a file
 // replaced by the given bytes (false when that fails).

@@ -40,6 +40,21 @@ bool WriteFileBytes(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
+#define F(key) {#key, &AppSettings_c::key}
+static const QPair<const char *, double AppSettings_c::*> kFields[] = {F(offset), F(refPos),
+    F(maxSpeed), F(accel), F(decel), F(holdTorque), F(posA), F(speedA), F(timeA), F(useA), F(posB),
+    F(speedB), F(timeB), F(useB), F(posC), F(speedC), F(timeC), F(useC), F(posD), F(speedD),
+    F(timeD), F(useD), F(loopCount), F(runLoopCont)};
+
+QStringList ChangedFields(const AppSettings_c &from, const AppSettings_c &to)
+{
+    QStringList changed;
+    for (const auto &f : kFields)
+        if (!(to.*f.second == from.*f.second))  // NaN included
+            changed << f.first + QString("=%1").arg(to.*f.second);
+    return changed;
+}
+
 WindowRig::WindowRig(bool listed)
     : ptyOpen(pty.Open()), ports(listed ? QList<PortEntry>{PtyPortEntry(pty)} : QList<PortEntry>())
 {

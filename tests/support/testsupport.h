@@ -1,17 +1,19 @@
 #pragma once
 
 // Shared by the suites and two benchmarks: read access to the window's members, the window
-// wired to a pseudo-terminal peer, whole files.
+// wired to a pseudo-terminal peer, whole files, settings records compared field by field.
 
 #include "app/mainwindow.h"
 #include "link/portlist.h"
 #include "link/paramtable.h"
 #include "link/serial.h"
+#include "settings/appsettings.h"
 #include "sim/ptymaster.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 // The tests' friend of MainWindow: the members the suites look at.
 class MainWindowProbe
@@ -52,6 +54,9 @@ private:
 // replaced by the given bytes (false when that fails).
 QByteArray ReadFileBytes(const QString &path);
 bool WriteFileBytes(const QString &path, const QByteArray &bytes);
+
+// The fields of to that differ from from's, as "name=value" in the record's order.
+QStringList ChangedFields(const AppSettings_c &from, const AppSettings_c &to);
 
 // A window and its pseudo-terminal peer. Listed: the window's start-up discovery
 // finds the pty and opens it, connection set-up included; otherwise it finds nothing.

@@ -96,7 +96,8 @@ private slots:
         movexa.start(MOVEXA_PROGRAM, {"--stage-type", "rotation"});
         QVERIFY(movexa.waitForFinished(kWait));
         QCOMPARE(QString(movexa.readAllStandardError()).split('\n'), (QStringList{
-            "movexa: --stage-type and --serial-number set up the virtual stage; add --virtual-stage.",
+            "movexa: --stage-type and --serial-number set up the virtual stage; "
+            "add --virtual-stage.",
             "Try 'movexa --help' for the options.", ""}));
         QCOMPARE(movexa.exitCode(), kUsageError);
     }

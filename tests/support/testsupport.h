@@ -4,16 +4,16 @@
 // wired to a pseudo-terminal peer, whole files, settings records compared field by field.
 
 #include "app/mainwindow.h"
-#include "link/portlist.h"
 #include "link/paramtable.h"
+#include "link/portlist.h"
 #include "link/serial.h"
 #include "settings/appsettings.h"
 #include "sim/ptymaster.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
+#include <QFile>
+#include <QSignalBlocker>
 #include <QStringList>
+#include <QTimer>
 
 // The tests' friend of MainWindow: the members the suites look at.
 class MainWindowProbe
@@ -34,38 +34,73 @@ private:
     MainWindow *w;
 };
 
-// A port list holding one pseudo-terminal that claims the controller's USB
-// product id, so the window's start-up discovery and the port list find it.
-PortEntry PtyPortEntry(const PtyMaster &pty, quint16 productId = 0x6015);
-
-// Installs a port list for the lifetime of the object, restoring the
-// system's list afterwards.
-class ScopedPortList
+// A pseudo-terminal listed as the system lists ports (the name without "/dev/", "pts/3", which
+// is also what QSerialPort reports back), claiming the controller's USB product id by default,
+// so the window's start-up discovery and the port list find it.
+inline PortEntry PtyPortEntry(const PtyMaster &pty, quint16 productId = 0x6015)
 {
-public:
-    explicit ScopedPortList(QList<PortEntry> ports);
-    ~ScopedPortList();
+    const QString path = pty.SlavePath();
+    return {path.startsWith("/dev/") ? path.mid(5) : path, "pseudo-terminal", "test", path, 0x0403,
+            productId};
+}
 
-private:
-    PortListProvider previous;
+// Installs a port list for the lifetime of the object, restoring the system's list afterwards.
+struct ScopedPortList
+{
+    explicit ScopedPortList(QList<PortEntry> ports)
+        : previous(SetPortListProvider([ports] { return ports; })) {}
+    ~ScopedPortList() { SetPortListProvider(previous); }
+    const PortListProvider previous;
 };
 
-// A whole file's bytes ("<unreadable>" when it cannot be opened), and a file
-// replaced by the given bytes (false when that fails).
-QByteArray ReadFileBytes(const QString &path);
-bool WriteFileBytes(const QString &path, const QByteArray &bytes);
+// A whole file's bytes ("<unreadable>" when it cannot be opened).
+inline QByteArray ReadFileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
 
-// The fields of to that differ from from's, as "name=value" in the record's order.
-QStringList ChangedFields(const AppSettings_c &from, const AppSettings_c &to);
+// A file replaced by the given bytes; false when that fails.
+inline bool WriteFileBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// The fields of to that differ from from's (NaN included), as "name=value" in the record's order.
+inline QStringList ChangedFields(const AppSettings_c &from, const AppSettings_c &to)
+{
+#define F(key) {#key, &AppSettings_c::key}
+    static const QPair<const char *, double AppSettings_c::*> fields[] = {F(offset), F(refPos),
+        F(maxSpeed), F(accel), F(decel), F(holdTorque), F(posA), F(speedA), F(timeA), F(useA),
+        F(posB), F(speedB), F(timeB), F(useB), F(posC), F(speedC), F(timeC), F(useC), F(posD),
+        F(speedD), F(timeD), F(useD), F(loopCount), F(runLoopCont)};
+#undef F
+    QStringList changed;
+    for (const auto &f : fields)
+        if (!(to.*f.second == from.*f.second))
+            changed << f.first + QString("=%1").arg(to.*f.second);
+    return changed;
+}
 
 // A window and its pseudo-terminal peer. Listed: the window's start-up discovery
 // finds the pty and opens it, connection set-up included; otherwise it finds nothing.
 struct WindowRig
 {
-    explicit WindowRig(bool listed = false);
+    explicit WindowRig(bool listed = false)
+        : ptyOpen(pty.Open())
+        , ports(listed ? QList<PortEntry>{PtyPortEntry(pty)} : QList<PortEntry>())
+    {
+    }
     // Opens (or closes) the link with polling stopped and without the connection
     // set-up, whose queries and later refresh would mix with what a test checks.
-    bool OpenQuietly(bool open = true);
+    bool OpenQuietly(bool open = true)
+    {
+        p.pollTimer()->stop();
+        const QSignalBlocker quiet(p.serial());
+        p.serial()->SetPortName(pty.SlavePath());
+        return p.serial()->OpenPort(open) == int(open);
+    }
 
     PtyMaster pty;
     const bool ptyOpen;

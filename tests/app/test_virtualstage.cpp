@@ -129,11 +129,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(given ? pty.Received().startsWith("?pos\n") : true, kWait);
     }
 
+    // The panel as main() starts it: connected within a second, the stage's type and number shown,
+    // polled five times a second. A two-station loop: each command reaches the stage on the
+    // schedule the travel-time estimate gives, and the stage is at rest on the previous station
+    // when the next one comes. Go moves the stage and the read-out follows it. Closing ends the
+    // stage's thread and removes its pty.
     void virtualSession()
     {
         QElapsedTimer started;
         started.start();
-        auto s = Start({"--virtual-stage", "--stage-type", "rotation", "--serial-number=4711"});
+        auto s = Start({"--virtual-stage", "--stage-type", "lifting", "--serial-number=4711"});
         if (!s->Stage())
             QSKIP("no pseudo-terminal available");
         MainWindowProbe p(&s->Window());
@@ -144,36 +149,9 @@ private slots:
                  QString("virtual stage controller"));
         QCOMPARE(s->Window().windowTitle(), QString("Movexa (virtual stage)"));
         QTRY_COMPARE_WITH_TIMEOUT(ui->snLabel->text(), QString("SN: 4711"), kWait);
-        QCOMPARE(ui->typeLabel->text(), QString("Type: Rotation"));
+        QCOMPARE(ui->typeLabel->text(), QString("Type: Lifting"));
+        QCOMPARE(p.pollTimer()->interval(), 200);
 
-        QCOMPARE(p.pollTimer()->interval(), 200);  // five polls a second
-        QList<double> shown;  // the read-out at each poll
-        connect(p.pollTimer(), &QTimer::timeout, this, [&] {
-            shown << ui->AbsolutePos_Label->text().section(' ', 2).toDouble();
-        });
-        ui->posLineEdit->setText("1.5");
-        ui->goButton->click();
-        QTRY_COMPARE_WITH_TIMEOUT(ui->AbsolutePos_Label->text(),
-                                  QString("Absolute position: 1.5"), kWait);
-        QVERIFY2(std::any_of(shown.begin(), shown.end(), [](double x) { return x > 0 && x < 1.5; }),
-                 "no position between start and target was shown");
-
-        const QString path = s->Stage()->SlavePath();
-        QSignalSpy finished(s->Stage()->Thread(), &QThread::finished);
-        s.reset();
-        QCOMPARE(finished.count(), 1);
-        QVERIFY2(!QFileInfo::exists(path), qPrintable(path));
-    }
-
-    // Two stations: each command reaches the stage on the schedule the travel-time estimate
-    // gives, and the stage is at rest on the previous station when the next one comes.
-    void loop()
-    {
-        const auto s = Start({"--virtual-stage"});  // linear: 2 mm/s, 20 mm/s^2 both ways
-        if (!s->Stage())
-            QSKIP("no pseudo-terminal available");
-        MainWindowUi *ui = MainWindowProbe(&s->Window()).ui();
-        QTRY_COMPARE_WITH_TIMEOUT(ui->snLabel->text(), QString("SN: 1234"), kWait);  // set up
         QMutex mutex;
         QList<Arrival> arrivals;
         StageSimulator_c *sim = s->Stage()->Simulator();
@@ -195,18 +173,38 @@ private slots:
         ui->LoopCountSlider->setValue(1);
         ui->LoopButton->click();
         QTRY_COMPARE_WITH_TIMEOUT(ui->LoopButton->text(), QString("Start loop"), kWait);
-        QMutexLocker lock(&mutex);
-        QCOMPARE(arrivals.size(), 2);
-        QCOMPARE(arrivals[0].line + ' ' + arrivals[1].line, QByteArray("!pos_1000 !pos_500"));
-        const double travel = TravelTimeSeconds(20000, 20000, 1000, 2000);  // 0.6 s
-        const qint64 gap = arrivals[1].atMs - arrivals[0].atMs;
-        const int interval = LoopIntervalMs(travel, 200);  // 900 ms
-        QVERIFY2(gap >= interval - 2 && gap <= interval + 250,
-                 qPrintable(QString("%1 ms apart, scheduled %2 ms").arg(gap).arg(interval)));
-        // At rest on A when B came: the move took no longer than estimated, so the stage
-        // dwelt there at least the gap minus the estimate, the wait and the margin.
-        QCOMPARE(arrivals[1].position, 1000.0);
-        QVERIFY(!arrivals[1].moving);
+        {
+            QMutexLocker lock(&mutex);
+            QCOMPARE(arrivals.size(), 2);
+            QCOMPARE(arrivals[0].line + ' ' + arrivals[1].line, QByteArray("!pos_1000 !pos_500"));
+            // The stage's own 20 mm/s^2 both ways, A's 2 mm/s over the 1 mm from 0: 0.6 s.
+            const double travel = TravelTimeSeconds(20000, 20000, 1000, 2000);
+            const qint64 gap = arrivals[1].atMs - arrivals[0].atMs;
+            const int interval = LoopIntervalMs(travel, 200);  // 900 ms
+            QVERIFY2(gap >= interval - 2 && gap <= interval + 250,
+                     qPrintable(QString("%1 ms apart, scheduled %2 ms").arg(gap).arg(interval)));
+            // At rest on A when B came: the move took no longer than estimated, so the stage
+            // dwelt there at least the gap minus the estimate, the wait and the margin.
+            QCOMPARE(arrivals[1].position, 1000.0);
+            QVERIFY(!arrivals[1].moving);
+        }
+
+        QList<double> shown;  // the read-out at each poll, on the way from B to 1.5
+        connect(p.pollTimer(), &QTimer::timeout, this, [&] {
+            shown << ui->AbsolutePos_Label->text().section(' ', 2).toDouble();
+        });
+        ui->posLineEdit->setText("1.5");
+        ui->goButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(ui->AbsolutePos_Label->text(),
+                                  QString("Absolute position: 1.5"), kWait);
+        const auto onTheWay = [](double x) { return x > 0.5 && x < 1.5; };
+        QVERIFY2(std::any_of(shown.begin(), shown.end(), onTheWay), "no position on the way shown");
+
+        const QString path = s->Stage()->SlavePath();
+        QSignalSpy finished(s->Stage()->Thread(), &QThread::finished);
+        s.reset();
+        QCOMPARE(finished.count(), 1);
+        QVERIFY2(!QFileInfo::exists(path), qPrintable(path));
     }
 };
 

@@ -1,5 +1,5 @@
-// The window on a pty peer: its form's validators and unit texts, stage operation (controller
-// values beyond int included), and the File and Help menus.
+// The window on a pty peer: its form's validators, stage operation (controller values beyond int
+// included), and the File and Help menus.
 
 #include "app/dialogs.h"
 #include "support/testsupport.h"
@@ -59,18 +59,6 @@ private slots:
         QTEST(line->text() + (returns.count() == 1 ? " sent" : " held"), "shown");
     }
 
-    void unitTexts()  // a rotation stage's unit wherever a title or label carries one
-    {
-        r->p.SetStageType(1);
-        MainWindowUi *ui = r->ui;
-        QCOMPARE((QStringList{ui->RefGroupBox->title(), ui->PosGroupBox->title(),
-                              ui->SpeedLabel->text(), ui->AccelLabel_2->text(),
-                              ui->DecelLabel_2->text(), ui->PLabel->text(), ui->SLabel->text()}),
-                 (QStringList{"Absolute Reference Position (rad)", "Position (rad)",
-                              "max.Speed (rad/s)", "Accel (rad/s^2)", "Decel (rad/s^2)",
-                              "Position (rad)", "Speed (rad/s)"}));
-    }
-
     // A tick draws what the table holds, then asks for the next values. Tags: the replies.
     void polling_data()
     {
@@ -108,24 +96,27 @@ private slots:
     {
         QTest::addColumn<QString>("shown");
         QTest::newRow("type_1 sn_1234.0")
-            << "Type: Rotation 11 2500 13000 13000 6000 SN: 1234 rad|speed_2500\n";
-        QTest::newRow("type_0 sn_1") << "Type: Linear 00 8000 40000 40000 6000 SN: 1 mm|";
-        QTest::newRow("type_2 sn_7") << "Type: Lifting 00 4000 20000 20000 6000 SN: 7 mm|";
+            << "Type: Rotation 11 2500 13000 13000 6000 SN: 1234 Position (rad)|speed_2500\n";
+        QTest::newRow("type_0 sn_1")
+            << "Type: Linear 00 8000 40000 40000 6000 SN: 1 Position (mm)|";
+        QTest::newRow("type_2 sn_7")
+            << "Type: Lifting 00 4000 20000 20000 6000 SN: 7 Position (mm)|";
         const QString kept = "Type: Linear 00 8000 40000 40000 6000 SN: ";  // unknown: limits kept
-        QTest::newRow("type_3 sn_5") << kept + "5 |";  // the first type without limits
-        QTest::newRow("type_1e300 sn_1e300") << kept + "2147483647 |";
-        QTest::newRow("type_nan sn_nan") << kept + "0 mm|";
+        QTest::newRow("type_3 sn_5") << kept + "5 Position ()|";  // the first type without limits
+        QTest::newRow("type_1e300 sn_1e300") << kept + "2147483647 Position ()|";
+        QTest::newRow("type_nan sn_nan") << kept + "0 Position (mm)|";
     }
     void connection()
     {
         QFETCH(QString, shown);
-        // Type, Run and Backwards enabled, maxima, decel (reported, not accel's), serial, unit.
-        auto identity = [ui = r->ui, this] {
+        // Type, Run and Backwards enabled, maxima, decel (reported, not accel's), serial, a title
+        // with the unit.
+        auto identity = [ui = r->ui] {
             return QString("%1 %2%3 %4 %5 %6 %7 %8 %9").arg(ui->typeLabel->text())
                 .arg(ui->RunButton->isEnabled()).arg(ui->backwards_cBox->isEnabled())
                 .arg(ui->SpeedSlider->maximum()).arg(ui->AccelSlider->maximum())
                 .arg(ui->DecelSlider->maximum()).arg(ui->DecelSlider->value())
-                .arg(ui->snLabel->text()).arg(r->p.unitText());
+                .arg(ui->snLabel->text()).arg(ui->PosGroupBox->title());
         };
         QVERIFY(r->OpenQuietly(false));
         r->p.serial()->OpenPort(true);  // as the start-up discovery and the connected box do

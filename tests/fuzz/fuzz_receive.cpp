@@ -7,16 +7,10 @@
 #include "link/parser.h"
 #include "link/serial.h"
 
-#include <QCoreApplication>
 #include <algorithm>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    static int argc = 1;
-    static char name[] = "fuzz_receive";
-    static char *argv[] = {name, nullptr};
-    static QCoreApplication app(argc, argv);
-
     ParamTable_c table;
     for (const char *key : {"pos", "refPos", "status", "home", "run", "type", "sn", "fw",
                             "speed", "accel", "decel", "holdTorque"})

@@ -186,7 +186,7 @@ private slots:
         r->ui->actionSave_Settings->trigger();
         AppSettings_c loaded, saved;  // the file's format is the settings suite's
         QVERIFY(loaded.Load(openAnswer) == 0 && saved.Load(saveAnswer) == 0);
-        QCOMPARE(ChangedFields(loaded, saved), QStringList("posB=0"));
+        QCOMPARE(ChangedFields(loaded, saved).join(' '), QString("posB=0"));
         const QStringList files = QDir(dir.path()).entryList(QDir::Files);
         saveAnswer.clear();  // cancelled: nothing written, nothing said
         r->ui->actionSave_Settings->trigger();

@@ -51,7 +51,7 @@ static bool RunOnce(int run, int n, bool verbose, QList<double> &errors, QList<d
     clock.start();
     r.ui->LoopButton->click();  // first station after 1 ms
     wait.exec();
-    if (!r.ptyOpen || arrivals.size() != n || r.p.loopStopped() != 1) {
+    if (!r.ptyOpen || arrivals.size() != n || r.ui->LoopButton->text() != "Start loop") {
         std::fprintf(stderr, "expected %d station commands, got %d\n", n, int(arrivals.size()));
         return false;
     }

@@ -19,15 +19,14 @@ class TestLoopSequencer : public QObject
     }
 
 private slots:
-    void estimate()  // through the interval (t * 1000 + wait + 100), which pins t to the ms
+    // The ends of the estimate's range; the runs below take its ordinary cases. Checked through
+    // the interval (t * 1000 + wait + 100), which pins t to the ms.
+    void estimateLimits()
     {
         const auto ms = [](int a, int half, double v, int wait) {  // a move from -half to half
             return LoopIntervalMs(TravelTimeSeconds(a, a, TargetDistance(half, -half), v), wait);
         };
-        QCOMPARE(ms(10000, 5000, 1000, 500), 10700);  // 10.1 s: accelerate, cruise, decelerate
-        QCOMPARE(ms(10000, 50, 5000, 0), 300);  // 0.2 s: a triangle at the peak speed of 1000
-        QCOMPARE(ms(10000, 0, 1000, 250), 350);  // same position
-        QCOMPARE(ms(INT_MAX, 1, 1000, 0), 102);  // 2a and a + b overflow 32 bits
+        QCOMPARE(ms(INT_MAX, 1, 1000, 0), 102);  // 2 at 1000 take 2 ms; 2a and a + b overflow
         QCOMPARE(ms(5000, INT_MAX, 1, 0), INT_MAX);  // so does the distance: saturated
         QCOMPARE(ms(10000, 0, 1000, -5000), 0);  // a loaded negative wait; QTimer refuses < 0
     }
@@ -35,9 +34,9 @@ private slots:
     void init()
     {
         r.reset(new WindowRig(true));
-        if (!r->ptyOpen || !r->p.serial()->IsOpen())
+        if (!r->ptyOpen)
             QSKIP("no pseudo-terminal");
-        QVERIFY2(LinkCarriesLines(r->p.serial(), r->pty), "no line passes the link");
+        QVERIFY2(r->p.serial()->IsOpen(), "start-up discovery did not open the pty");
         ticks.clear();
         QTimer *t = r->p.loopTimer();  // connected after the window: sees the interval just set
         connect(t, &QTimer::timeout, [this, t] { ticks << (t->isActive() ? t->interval() : 0); });

@@ -10,22 +10,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
 int main(int argc, char **argv)
 {
-    QFileInfoList inputs;
+    int replayed = 0;
     for (int i = 1; i < argc; ++i) {
         const QFileInfo arg(QString::fromLocal8Bit(argv[i]));
-        inputs << (arg.isDir() ? QDir(arg.filePath()).entryInfoList(QDir::Files, QDir::Name)
-                               : QFileInfoList{arg});
-    }
-    for (const QFileInfo &input : inputs) {
-        QFile file(input.filePath());
-        if (!file.open(QIODevice::ReadOnly)) {
-            std::fprintf(stderr, "cannot read %s\n", qPrintable(file.fileName()));
-            return 1;
+        for (const QFileInfo &input : arg.isDir() ? QDir(arg.filePath()).entryInfoList(QDir::Files)
+                                                  : QFileInfoList{arg}) {
+            QFile file(input.filePath());
+            if (!file.open(QIODevice::ReadOnly))
+                qFatal("cannot read %s", qPrintable(file.fileName()));
+            const QByteArray data = file.readAll();
+            LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(data.constData()),
+                                   static_cast<std::size_t>(data.size()));
+            ++replayed;
         }
-        const QByteArray data = file.readAll();
-        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(data.constData()),
-                               static_cast<std::size_t>(data.size()));
     }
-    std::printf("%d inputs replayed\n", int(inputs.size()));
-    return inputs.isEmpty() ? 1 : 0;
+    std::printf("%d inputs replayed\n", replayed);
+    return replayed ? 0 : 1;
 }

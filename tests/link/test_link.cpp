@@ -1,5 +1,6 @@
 // The controller link: receive ring, reply parser, port discovery, the connect box on a pty.
 
+#include "link/paramtable.h"
 #include "link/parser.h"
 #include "support/testsupport.h"
 
@@ -15,30 +16,14 @@ class TestLink : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { qRegisterMetaType<QSerialPort::SerialPortError>(); }  // for the spy
-
-    // Lines as a reader can compare them: a run of one character as 300*'x', a line feed as \n.
-    static QString Compact(const QStringList &lines)
-    {
-        QStringList out;
-        for (const QString &line : lines) {
-            QString text;
-            for (int at = 0, run = 1; at < line.size(); at += run, run = 1) {
-                while (at + run < line.size() && line[at + run] == line[at])
-                    ++run;
-                const QString c = line[at] == '\n' ? "\\n" : QString(line[at]);
-                text += run > 3 ? QString("%1*'%2'").arg(run).arg(c) : c.repeated(run);
-            }
-            out << text;
-        }
-        return out.join(" | ");
-    }
-
     void ring_data()
     {
         QTest::addColumn<QByteArrayList>("reads");
         QTest::addColumn<QStringList>("lines");
         QTest::newRow("an empty line") << QByteArrayList{"\n"} << QStringList{"\n"};
+        QTest::newRow("a line in two reads") << QByteArrayList{"po", "s_1\n"}
+                                             << QStringList{"pos_1\n"};
+        QTest::newRow("CR dropped") << QByteArrayList{"ok\r\n"} << QStringList{"ok\n"};
         QTest::newRow("a NUL ends the text") << QByteArrayList{QByteArray("ab\0cd\nx\n", 8)}
                                              << QStringList{"ab", "x\n"};
         QTest::newRow("350 chars: 300, then the rest as a line")
@@ -61,7 +46,7 @@ private slots:
         connect(&serial, &Serial_c::LineReceived, [&](const QString &line) { got << line; });
         for (const QByteArray &read : reads)
             serial.ProcessBytes(read);
-        QCOMPARE(Compact(got), Compact(lines));
+        QCOMPARE(got, lines);
     }
 
     // Tags: what the parser does with the line. The pos row holds 99 before each line.
@@ -110,14 +95,13 @@ private slots:
         QCOMPARE(serial.CheckPid() ? serial.PortName() : "none", QString("d"));
     }
 
-    // An empty list, a port that cannot be opened, then the pty: line settings, queries,
-    // replies, clearing and ticking the box again, refreshes, a hang-up.
+    // An empty list, a port that cannot be opened, then the pty: line settings, clearing and
+    // ticking the box again, refreshes. (The simulator's faults take a hang-up.)
     void connectBox()
     {
         PtyMaster pty;
         if (!pty.Open())
             QSKIP(qPrintable("no pseudo-terminal: " + pty.ErrorString()));
-        QStringList lines;  // outlives the window
         ScopedPortList list({Port("gone"), PtyPortEntry(pty, 0x6001)});  // start-up opens neither
         MainWindow w;
         MainWindowProbe probe(&w);
@@ -125,7 +109,6 @@ private slots:
         Serial_c *serial = probe.serial();
         probe.pollTimer()->stop();
         QSignalSpy changes(serial, &Serial_c::ConnectionChanged);
-        connect(serial, &Serial_c::LineReceived, [&](const QString &line) { lines << line; });
         ui->connected_cBox->click();  // nothing listed yet: cleared at once, nothing tried
         QVERIFY2(!ui->connected_cBox->isChecked(), "ticked with an empty list");
         QCOMPARE(changes.size(), 0);
@@ -139,29 +122,16 @@ private slots:
                      .arg(port->dataBits()).arg(port->parity()).arg(port->stopBits())
                      .arg(port->flowControl()),
                  QString("115200 baud, 8 bits, parity 0, stop 1, flow 0"));
-        serial->WriteLn("?pos");  // after the twelve queries of a new connection
-        QTRY_COMPARE(pty.Received(), "?pos\n?refPos\n?status\n?home\n?run\n?type\n?sn\n?fw\n"
-                                     "?speed\n?accel\n?decel\n?holdTorque\n?pos\n");
-        pty.Write("po");  // stored, but no line before its line feed
-        QTRY_COMPARE(serial->Ring().writePos, 2);
-        pty.Write("s_1\r\nok\r\nrefPos_-5\n");
-        QTRY_COMPARE(lines, (QStringList{"pos_1\n", "ok\n", "refPos_-5\n"}));
         ui->connected_cBox->click();  // cleared: closed, and no signal for it
         QVERIFY2(!serial->IsOpen(), "box cleared");
         ui->connected_cBox->click();
         QVERIFY2(serial->IsOpen(), "box ticked again");
-        QTest::ignoreMessage(QtDebugMsg, QRegularExpression(
-            R"(^\("pts/\d+", "pseudo-terminal", "test", "/dev/pts/\d+", "403", "6001"\)$)"));
         ui->updatePorts_Button->click();
         QCOMPARE(ui->serialPort_cBox->currentIndex(), 1);
         ScopedPortList vanished({Port("ttyS0"), Port("ttyS1")});
         ui->updatePorts_Button->click();
         QCOMPARE(ui->serialPort_cBox->currentIndex(), -1);
-        QSignalSpy errors(serial->Port(), &QSerialPort::errorOccurred);  // a storm: hundreds
-        pty.Close();
-        QTRY_VERIFY_WITH_TIMEOUT(!ui->connected_cBox->isChecked() && !serial->IsOpen(), 10000);
-        QCOMPARE(changes.size(), 4);  // failed, opened, opened again, hung up: once each
-        QVERIFY2(errors.size() <= 4, qPrintable(QString::number(errors.size()) + " errors"));
+        QCOMPARE(changes.size(), 3);  // failed, opened, opened again: once each
     }
 
     // A device gone (a read or resource error while open) is reported once, then closed; any

@@ -1,17 +1,18 @@
 #pragma once
 
-// Shared by the suites: read access to the window's members, and the window
-// wired to a pseudo-terminal peer.
+// Shared by the suites and two benchmarks: read access to the window's members, the window
+// wired to a pseudo-terminal peer, whole files, settings records compared field by field.
 
 #include "app/mainwindow.h"
 #include "link/portlist.h"
-#include "link/paramtable.h"
 #include "link/serial.h"
+#include "settings/appsettings.h"
 #include "sim/ptymaster.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QString>
+#include <QFile>
+#include <QSignalBlocker>
+#include <QStringList>
+#include <QTimer>
 
 // The tests' friend of MainWindow: the members the suites look at.
 class MainWindowProbe
@@ -20,59 +21,82 @@ public:
     explicit MainWindowProbe(MainWindow *w) : w(w) {}
     MainWindowUi *ui() const { return w->ui; }
     Serial_c *serial() const { return w->serial; }
-    ParamTable_c *params() const { return w->params; }
     QTimer *pollTimer() const { return w->pollTimer; }
     QTimer *loopTimer() const { return w->loopTimer; }
-    QString unitText() const { return w->unitText; }
     double &posOffset() const { return w->posOffset; }
-    int loopStopped() const { return w->loopStopped; }
     void SetStageType(int t) const { w->SetStageType(t); }
 
 private:
     MainWindow *w;
 };
 
-// A port list holding one pseudo-terminal that claims the controller's USB
-// product id, so the window's start-up discovery and the port list find it.
-PortEntry PtyPortEntry(const PtyMaster &pty, quint16 productId = 0x6015);
-
-// Installs a port list for the lifetime of the object, restoring the
-// system's list afterwards.
-class ScopedPortList
+// A pseudo-terminal listed as the system lists ports (the name without "/dev/", "pts/3", which
+// is also what QSerialPort reports back), claiming the controller's USB product id by default,
+// so the window's start-up discovery and the port list find it.
+inline PortEntry PtyPortEntry(const PtyMaster &pty, quint16 productId = 0x6015)
 {
-public:
-    explicit ScopedPortList(QList<PortEntry> ports);
-    ~ScopedPortList();
+    const QString path = pty.SlavePath();
+    return {path.startsWith("/dev/") ? path.mid(5) : path, "pseudo-terminal", "test", path, 0x0403,
+            productId};
+}
 
-private:
-    PortListProvider previous;
+// Installs a port list for the lifetime of the object, restoring the system's list afterwards.
+struct ScopedPortList
+{
+    explicit ScopedPortList(QList<PortEntry> ports)
+        : previous(SetPortListProvider([ports] { return ports; })) {}
+    ~ScopedPortList() { SetPortListProvider(previous); }
+    const PortListProvider previous;
 };
 
-// Proves that the window's link carries a line each way with its pty peer, and
-// takes that line out of what the peer received. A link found dead stays dead
-// for the rest of the run, so later cases fail at once instead of each waiting
-// out its own time-out.
-bool LinkCarriesLines(Serial_c *serial, PtyMaster &pty);
+// A whole file's bytes ("<unreadable>" when it cannot be opened).
+inline QByteArray ReadFileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
 
-// Keeps the platform's own warnings that every run prints (no runtime folder
-// for root, no size hints on the offscreen platform) out of QTest's log; the
-// rest passes on. Start-up warnings are dropped anyway; a suite that shows
-// windows or dialogs calls this in initTestCase.
-void FilterPlatformNoise();
+// A file replaced by the given bytes; false when that fails.
+inline bool WriteFileBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
 
-// A whole file's bytes ("<unreadable>" when it cannot be opened), and a file
-// replaced by the given bytes (false when that fails).
-QByteArray ReadFileBytes(const QString &path);
-bool WriteFileBytes(const QString &path, const QByteArray &bytes);
+// The fields of to that differ from from's (NaN included), as "name=value" in the record's order.
+inline QStringList ChangedFields(const AppSettings_c &from, const AppSettings_c &to)
+{
+#define F(key) {#key, &AppSettings_c::key}
+    static const QPair<const char *, double AppSettings_c::*> fields[] = {F(offset), F(refPos),
+        F(maxSpeed), F(accel), F(decel), F(holdTorque), F(posA), F(speedA), F(timeA), F(useA),
+        F(posB), F(speedB), F(timeB), F(useB), F(posC), F(speedC), F(timeC), F(useC), F(posD),
+        F(speedD), F(timeD), F(useD), F(loopCount), F(runLoopCont)};
+#undef F
+    QStringList changed;
+    for (const auto &f : fields)
+        if (!(to.*f.second == from.*f.second))
+            changed << f.first + QString("=%1").arg(to.*f.second);
+    return changed;
+}
 
 // A window and its pseudo-terminal peer. Listed: the window's start-up discovery
 // finds the pty and opens it, connection set-up included; otherwise it finds nothing.
 struct WindowRig
 {
-    explicit WindowRig(bool listed = false);
+    explicit WindowRig(bool listed = false)
+        : ptyOpen(pty.Open())
+        , ports(listed ? QList<PortEntry>{PtyPortEntry(pty)} : QList<PortEntry>())
+    {
+    }
     // Opens (or closes) the link with polling stopped and without the connection
     // set-up, whose queries and later refresh would mix with what a test checks.
-    bool OpenQuietly(bool open = true);
+    bool OpenQuietly(bool open = true)
+    {
+        p.pollTimer()->stop();
+        const QSignalBlocker quiet(p.serial());
+        p.serial()->SetPortName(pty.SlavePath());
+        return p.serial()->OpenPort(open) == int(open);
+    }
 
     PtyMaster pty;
     const bool ptyOpen;

@@ -21,6 +21,7 @@ class TestWindow : public QObject
 private slots:
     void initTestCase()
     {
+        FilterPlatformNoise();
         SetFileDialogs([&](auto &) { return saveAnswer; }, [&](auto &) { return openAnswer; });
         SetWarningBox([this](QWidget *, const QString &, const QString &t) { warnings << t; });
         QLocale::setDefault(QLocale(QLocale::German));  // a decimal comma must not leak out

@@ -27,11 +27,15 @@ private slots:
         QLocale::setDefault(QLocale(QLocale::German));  // a decimal comma must not leak out
     }
     // Each test: a window whose link is open on a pty without the set-up; ticks are manual.
+    // A dead link would have every case wait out its bounds, minutes in all: the first case
+    // proves that lines cross, and if they do not, every case fails at once.
     void init()
     {
         r.reset(new WindowRig);
         QVERIFY(r->ptyOpen && r->OpenQuietly());
         warnings.clear();
+        static const bool linkAlive = r->CarriesLines();
+        QVERIFY2(linkAlive, "no line crosses the link between the window and its pty");
     }
 
     void validators_data()

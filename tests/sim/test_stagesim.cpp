@@ -181,7 +181,11 @@ private slots:
         PanelSession_c session(ParseCommandLine({"movexa", "--controller-port", pty.SlavePath()}));
         MainWindowProbe p(&session.Window());
         const auto polls = [&sim] { return sim.LinesStartingWith("?status").size(); };
-        QTRY_VERIFY_WITH_TIMEOUT(polls() >= 3, kWait);  // the bulk query's, then two polls
+        // The bulk query's, then two polls. Once none came, the later rows fail at once.
+        static bool pollsCame = true;
+        QVERIFY2(pollsCame, "an earlier row saw no poll reach the controller");
+        pollsCame = QTest::qWaitFor([&] { return polls() >= 3; }, kWait);
+        QVERIFY2(pollsCame, "no poll reached the controller");
         if (fault == Flood)  // the regression: replies after it came a dozen lines late
             pty.Write(QByteArray(4000, 'x'));  // the reply that follows goes down with it
         QSignalSpy errors(p.serial()->Port(), &QSerialPort::errorOccurred);  // a storm: hundreds

@@ -12,6 +12,8 @@
 #include <QFile>
 #include <QMessageLogContext>
 #include <QSignalBlocker>
+#include <QSignalSpy>
+#include <QTest>
 #include <QStringList>
 #include <QTimer>
 
@@ -127,6 +129,17 @@ struct WindowRig
         const QSignalBlocker quiet(p.serial());
         p.serial()->SetPortName(pty.SlavePath());
         return p.serial()->OpenPort(open) == int(open);
+    }
+    // Whether a line crosses the open link both ways, within what a loaded machine needs.
+    bool CarriesLines()
+    {
+        QSignalSpy lines(p.serial(), &Serial_c::LineReceived);
+        pty.Write("probe_1\n");  // no table row has this key: the parser ignores it
+        p.serial()->WriteLn("?probe");
+        const bool in = lines.wait(2000);
+        const bool out = QTest::qWaitFor([this] { return pty.Received().contains("?probe\n"); }, 2000);
+        pty.TakeReceived();
+        return in && out;
     }
 
     PtyMaster pty;

@@ -96,7 +96,9 @@ int Serial_c::OpenPort(bool open)
         && port->setDataBits(QSerialPort::Data8) && port->setParity(QSerialPort::NoParity)
         && port->setStopBits(QSerialPort::OneStop)
         && port->setFlowControl(QSerialPort::NoFlowControl);
-    if (!configured) {
+    // A device that vanishes during set-up has been reported and closed by
+    // HandleError already; it must not be reported a second time, nor as open.
+    if (!configured && port->isOpen()) {
         // Read the reason before close() resets it.
         const QString reason = port->errorString();
         ClosePort();
@@ -104,9 +106,12 @@ int Serial_c::OpenPort(bool open)
         emit ConnectionChanged(false);
         return 0;
     }
-    if (!IsPseudoTerminal(port))
+    if (port->isOpen() && !IsPseudoTerminal(port))
         port->setDataTerminalReady(true);
-    qDebug() << "Serial port open: " << port->isOpen();
+    const bool opened = port->isOpen();
+    qDebug() << "Serial port open: " << opened;
+    if (!opened)
+        return 0;
     emit ConnectionChanged(true);
     return 1;
 }

@@ -400,7 +400,9 @@ void StageModel_c::StartRun(int direction)
     BeginPlan();
     mode = Mode::Run;
     runDirection = direction;
-    PlanRun(planVel, direction, static_cast<double>(speed), static_cast<double>(accel),
+    // The controller counts its run direction the other way round from its
+    // positions: "!run_1" (the panel's Backwards) turns toward falling ones.
+    PlanRun(planVel, -direction, static_cast<double>(speed), static_cast<double>(accel),
             static_cast<double>(decel), phases);
     EndPlan();
 }

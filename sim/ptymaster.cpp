@@ -1,13 +1,14 @@
 #include "sim/ptymaster.h"
 
 #include <QFile>
-#include <QFileInfo>
 #include <QSocketNotifier>
 #include <QVector>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -22,42 +23,55 @@ PtyMaster::~PtyMaster()
     Close();
 }
 
-namespace {
-// A serial port that another process has just closed may still have its lock
-// file for a moment after the kernel hands its pseudo-terminal number out
-// again; a port opened on that number is then refused as locked.
-bool LockFileExists(const char *slave)
+bool PortLockHeld(const QString &devicePath)
 {
-    QString name = QString::fromLocal8Bit(slave);
-    if (name.startsWith("/dev/"))
-        name = name.mid(5);
+    QString name = devicePath.startsWith("/dev/") ? devicePath.mid(5) : devicePath;
     const QString lock = "LCK.." + name.replace('/', '_');
-    for (const char *dir : {"/var/lock", "/run/lock", "/tmp", "/var/spool/locks", "/etc/locks"})
-        if (QFileInfo::exists(QString::fromLatin1(dir) + '/' + lock))
+    // The folders the serial port library chooses its lock folder from.
+    for (const char *dir : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
+                            "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
+        QFile file(QString::fromLatin1(dir) + '/' + lock);
+        if (!file.exists())
+            continue;
+        // The owner's PID opens the file, as text ("1234\n", or padded as
+        // UUCP writes it). A lock whose owner is gone (a panel that was
+        // killed) is stale, as the serial port library itself counts it; one
+        // that names no PID, or that cannot be read, is taken as held.
+        if (!file.open(QIODevice::ReadOnly))
             return true;
+        bool ok = false;
+        const qint64 pid = file.readLine(64).trimmed().toLongLong(&ok);
+        if (!ok || pid <= 0 || pid > std::numeric_limits<pid_t>::max())
+            return true;
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+            return true;
+    }
     return false;
 }
-}  // namespace
 
 bool PtyMaster::Open()
 {
     Close();
     error.clear();
-    // Numbers with a leftover lock are held open while the next one is tried,
-    // so the kernel does not hand the same number back.
+    // A number whose port another process holds locked is kept open while
+    // the next one is tried, so the kernel does not hand it back. (A port
+    // that another process has just closed may keep its lock file for a
+    // moment after the kernel hands its number out again.)
     QVector<int> locked;
     int m = -1;
-    const char *name = nullptr;
+    char name[128] = {};
     for (int attempt = 0; attempt < 16; ++attempt) {
-        m = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (m < 0 || grantpt(m) != 0 || unlockpt(m) != 0 || !(name = ptsname(m))) {
+        m = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        // ptsname_r: this runs on the virtual stage's thread, ptsname's
+        // static buffer is shared by every thread.
+        if (m < 0 || grantpt(m) != 0 || unlockpt(m) != 0 || ptsname_r(m, name, sizeof name) != 0) {
             error = QString::fromLocal8Bit(std::strerror(errno));
             if (m >= 0)
                 ::close(m);
             m = -1;
             break;
         }
-        if (!LockFileExists(name))
+        if (!PortLockHeld(QString::fromLocal8Bit(name)))
             break;
         locked.append(m);
         m = -1;
@@ -72,7 +86,7 @@ bool PtyMaster::Open()
     // Holding the slave open ourselves keeps the master readable while the
     // panel has the port closed; otherwise reads fail with EIO between a
     // close and the next open.
-    slaveFd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    slaveFd = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     // Raw mode on the line discipline: no echo, no CR/LF translation, so the
     // bytes the panel writes arrive here unchanged and vice versa.
     termios tio {};
@@ -89,6 +103,8 @@ bool PtyMaster::Adopt(int descriptor, const QString &path)
         return false;
     fd = descriptor;
     slavePath = path;
+    // Not handed on to programs this process starts.
+    fcntl(fd, F_SETFD, FD_CLOEXEC);
     const int flags = fcntl(fd, F_GETFL);
     if (flags >= 0)
         fcntl(fd, F_SETFL, flags | O_NONBLOCK);
@@ -103,7 +119,8 @@ bool PtyMaster::Adopt(int descriptor, const QString &path)
 bool PtyMaster::OpenDevice(const QString &path)
 {
     Close();
-    const int d = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int d =
+        ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (d < 0) {
         error = QString::fromLocal8Bit(std::strerror(errno));
         return false;

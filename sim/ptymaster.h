@@ -6,6 +6,11 @@
 
 class QSocketNotifier;
 
+// Whether another live process holds the serial port at devicePath (e.g.
+// /dev/pts/3) locked with a "LCK.." file. Locks whose process is gone are
+// stale and count as absent.
+bool PortLockHeld(const QString &devicePath);
+
 // The master end of a pseudo-terminal. The slave end is a serial device that
 // QSerialPort opens like a real port; whatever is written on one side arrives
 // on the other. Closing the master hangs the slave up, as an unplugged USB

@@ -1,9 +1,10 @@
 #include "app/commandline.h"
 #include "app/mainwindow.h"
 #include "app/panelsession.h"
+#include "app/unixsignals.h"
+#include "app/windowicon.h"
 
 #include <QApplication>
-#include <QIcon>
 
 int main(int argc, char *argv[])
 {
@@ -11,13 +12,16 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     // Read before QApplication, which aborts where there is no display.
-    const CommandLine options = ParseCommandLine(ArgumentsOf(argc, argv));
-    if (options.action != CommandLine::Action::RunPanel) {
+    const CommandLine options = CheckDisplay(ParseCommandLine(ArgumentsOf(argc, argv)),
+                                             QProcessEnvironment::systemEnvironment());
+    if (options.action != CommandLine::Action::RunPanel || options.checkOnly) {
         QCoreApplication core(argc, argv);
         return RunWithoutWindow(options);
     }
     QApplication app(argc, argv);
-    QApplication::setWindowIcon(QIcon("./motor.png"));
+    QApplication::setWindowIcon(WindowIcon());
+    UnixSignals_c unixSignals;  // ends the panel as closing its window does
+    QObject::connect(&unixSignals, &UnixSignals_c::Received, &app, &QCoreApplication::quit);
     PanelSession_c session(options);
     session.Window().show();
     return app.exec();

@@ -19,6 +19,9 @@
 
 namespace {
 
+// Exit code of a usage error.
+constexpr int kUsageError = 2;
+
 QTextStream &Out()
 {
     static QTextStream out(stdout);
@@ -64,7 +67,7 @@ void OnSignal(int)
 // Quits the event loop on SIGINT and SIGTERM, so that the link is removed.
 void QuitOnSignals(QCoreApplication &app)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
     QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
@@ -276,6 +279,13 @@ int main(int argc, char *argv[])
          "MS"},
     };
     parser.addOptions(options);
+    // Usage errors end with 2, as the panel's do (process() would end with 1).
+    if (!parser.parse(app.arguments())) {
+        Err() << "movexa-stage-sim: " << parser.errorText() << Qt::endl
+              << "Try 'movexa-stage-sim --help' for the options." << Qt::endl;
+        return kUsageError;
+    }
+    // --help, --help-all and --version as Qt shows them; no parse error is left.
     parser.process(app);
 
     StageConfig config;
@@ -320,7 +330,7 @@ int main(int argc, char *argv[])
     if (!parser.positionalArguments().isEmpty())
         o.Fail("unexpected argument " + parser.positionalArguments().first());
     if (o.failed)
-        return 2;
+        return kUsageError;
 
     QuitOnSignals(app);
     Session session(config, parser.value("link"), parser.value("device"), parser.isSet("verbose"),

@@ -1,0 +1,258 @@
+// The programs as a user meets them: started without a display or with a mistake, ended by a
+// signal, on a machine with stale port locks; the window icon; the virtual stage's run direction.
+
+#include "app/panelsession.h"
+#include "app/windowicon.h"
+#include "sim/virtualstage.h"
+#include "support/testsupport.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+constexpr int kWait = 5000;  // ample on a loaded machine
+
+namespace {
+
+// The folders the serial port library keeps its "LCK.." files in; it writes to the first
+// writable one.
+const QStringList kLockFolders = {"/var/lock", "/etc/locks", "/var/spool/locks",
+    "/var/spool/uucp", "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"};
+
+// The lock files whose first line names pid.
+QStringList LocksOf(qint64 pid)
+{
+    QStringList locks;
+    for (const QString &folder : kLockFolders)
+        for (const QFileInfo &f : QDir(folder).entryInfoList({"LCK..*"}, QDir::Files)) {
+            QFile file(f.absoluteFilePath());
+            if (file.open(QIODevice::ReadOnly) && file.readLine(64).trimmed().toLongLong() == pid)
+                locks << f.canonicalFilePath();
+        }
+    locks.removeDuplicates();  // /var/lock is /run/lock on most systems
+    return locks;
+}
+
+// A process that has surely ended: started and reaped.
+qint64 DeadPid()
+{
+    const pid_t child = fork();
+    if (child == 0)
+        _exit(0);
+    waitpid(child, nullptr, 0);
+    return child;
+}
+
+struct ProgramRun
+{
+    const char *tag;
+    const char *program;
+    QStringList args;
+    QString platformVariable;  // QT_QPA_PLATFORM, if set
+    int exitCode;
+    bool onStdout;  // where the line is looked for
+    QString line;
+};
+
+}  // namespace
+
+Q_DECLARE_METATYPE(ProgramRun)
+
+class TestProgram : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { FilterPlatformNoise(); }
+
+    // Without any display: what ends at once, and with which line and exit code.
+    void withoutDisplay_data()
+    {
+        QTest::addColumn<ProgramRun>("run");
+        const ProgramRun runs[] = {
+            {"no display at all", MOVEXA_PROGRAM, {}, {}, 1, false, "movexa: no display to show "
+             "the window on: neither DISPLAY nor WAYLAND_DISPLAY is set."},
+            {"X11 asked for", MOVEXA_PROGRAM, {"--virtual-stage"}, "xcb", 1, false,
+             "movexa: no display to show the window on: the platform 'xcb' needs DISPLAY, which "
+             "is not set."},
+            {"the way out it names", MOVEXA_PROGRAM, {}, {}, 1, false, "Start it in a desktop "
+             "session, or without a visible window: movexa -platform offscreen"},
+            {"-platform=offscreen", MOVEXA_PROGRAM, {"-platform=offscreen"}, {}, 2, false,
+             "movexa: Qt takes the value of '-platform' as the next argument: write '-platform "
+             "offscreen'."},
+            {"--help-all lists Qt's options", MOVEXA_PROGRAM, {"--help-all"}, {}, 0, true,
+             "  -platform <name[:options]>    Platform to show the window with: xcb, wayland, "
+             "offscreen, ..."},
+            {"--check-options finds a mistake", MOVEXA_PROGRAM, {"--check-options", "--stage-type",
+             "rotation"}, {}, 2, false, "movexa: --stage-type and --serial-number set up the "
+             "virtual stage; add --virtual-stage."},
+            {"--check-options starts nothing", MOVEXA_PROGRAM, {"--check-options",
+             "--virtual-stage"}, {}, 0, false, ""},
+            {"simulator: unknown option", STAGE_SIM_PROGRAM, {"--bogus"}, {}, 2, false,
+             "movexa-stage-sim: Unknown option 'bogus'."},
+        };
+        for (const ProgramRun &r : runs)
+            QTest::newRow(r.tag) << r;
+    }
+    void withoutDisplay()
+    {
+        QFETCH(ProgramRun, run);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "QT_QPA_PLATFORM"})
+            env.remove(name);
+        if (!run.platformVariable.isEmpty())
+            env.insert("QT_QPA_PLATFORM", run.platformVariable);
+        program.setProcessEnvironment(env);
+        program.start(run.program, run.args);
+        if (!program.waitForFinished(kWait))
+            program.kill();
+        const QStringList lines = QString(run.onStdout ? program.readAllStandardOutput()
+                                                       : program.readAllStandardError()).split('\n');
+        // The exit code, and the line, or everything printed where it is missing.
+        QCOMPARE(QString::number(program.exitCode()) + ' '
+                     + (lines.contains(run.line) ? run.line : lines.join('|')),
+                 QString::number(run.exitCode) + ' ' + run.line);
+    }
+
+    // Ended by a signal, the panel on its virtual stage ends as if its window were closed: exit
+    // code 0, its port's lock removed, the virtual stage's pseudo-terminal gone.
+    void endsOnSignal_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+    }
+    void endsOnSignal()
+    {
+        QFETCH(int, signalNumber);
+        if (!QFileInfo::exists("/dev/ptmx"))
+            QSKIP("no pseudo-terminals");
+        QProcess panel;
+        panel.start(MOVEXA_PROGRAM, {"--virtual-stage", "-platform", "offscreen"});
+        QVERIFY(panel.waitForStarted(kWait));
+        const qint64 pid = panel.processId();
+        const auto cleanUp = qScopeGuard([&] {
+            panel.kill();
+            panel.waitForFinished(kWait);
+            for (const QString &lock : LocksOf(pid))  // what a failure left behind
+                QFile::remove(lock);
+        });
+        // Connected: the port it opened is locked in its name.
+        QTRY_COMPARE_WITH_TIMEOUT(LocksOf(pid).size(), 1, kWait);
+        const QString pty = "/dev/" + LocksOf(pid).value(0).section("LCK..", 1).replace('_', '/');
+        QVERIFY2(QFileInfo::exists(pty), qPrintable(pty));
+        ::kill(static_cast<pid_t>(pid), signalNumber);
+        QVERIFY(panel.waitForFinished(kWait));
+        QStringList outcome;
+        outcome << (panel.exitStatus() == QProcess::NormalExit
+                        ? "exit code " + QString::number(panel.exitCode()) : QString("killed"))
+                << "locks: " + LocksOf(pid).join(' ')
+                << (QFileInfo::exists(pty) ? pty + " left" : "pty gone");
+        QCOMPARE(outcome, (QStringList{"exit code 0", "locks: ", "pty gone"}));
+    }
+
+    // Locks left by panels that were killed: every pseudo-terminal number the kernel may hand
+    // out next carries one, more than the virtual stage would step over. It starts regardless,
+    // and the panel opens its port.
+    void staleLocks()
+    {
+        QString folder;
+        for (const QString &f : kLockFolders)
+            if (folder.isEmpty() && QFileInfo(f).isDir() && QFileInfo(f).isWritable())
+                folder = f;
+        if (folder.isEmpty())
+            QSKIP("no lock folder this user may write");
+        int highest = 0;
+        for (const QString &n : QDir("/dev/pts").entryList(QDir::System | QDir::Files))
+            highest = std::max(highest, n.toInt());
+        const QByteArray content =
+            QByteArray::number(DeadPid()) + "\nmovexa\n" + QSysInfo::machineHostName().toUtf8() + '\n';
+        QStringList planted;
+        const auto removePlanted = qScopeGuard([&] {
+            for (const QString &lock : planted)
+                if (ReadFileBytes(lock) == content)  // not one the port has since taken
+                    QFile::remove(lock);
+        });
+        for (int n = 0; n <= highest + 20; ++n) {
+            const QString lock = folder + "/LCK..pts_" + QString::number(n);
+            if (!QFileInfo::exists(lock) && WriteFileBytes(lock, content))
+                planted << lock;
+        }
+        PanelSession_c s(ParseCommandLine({"movexa", "--virtual-stage"}));
+        MainWindowProbe p(&s.Window());
+        QCOMPARE(s.Stage() ? p.serial()->IsOpen() : false, true);
+    }
+
+    // Run with Backwards unticked raises the read-out; ticked, lowers it.
+    void runDirection_data()
+    {
+        QTest::addColumn<bool>("backwards");
+        QTest::addColumn<int>("direction");
+        QTest::newRow("Backwards unticked") << false << 1;
+        QTest::newRow("Backwards ticked") << true << -1;
+    }
+    void runDirection()
+    {
+        QFETCH(bool, backwards);
+        QFETCH(int, direction);
+        PanelSession_c s(ParseCommandLine({"movexa", "--virtual-stage", "--stage-type", "rotation"}));
+        if (!s.Stage())
+            QSKIP("no pseudo-terminal available");
+        MainWindowUi *ui = MainWindowProbe(&s.Window()).ui();
+        QTRY_VERIFY_WITH_TIMEOUT(ui->RunButton->isEnabled(), kWait);  // the stage type arrived
+        ui->backwards_cBox->setChecked(backwards);
+        ui->RunButton->click();
+        const auto shown = [ui] {
+            return ui->AbsolutePos_Label->text().section(' ', 2).toDouble();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(std::abs(shown()) > 0.01, kWait);
+        QCOMPARE(shown() > 0 ? 1 : -1, direction);
+    }
+
+    // ./motor.png in the working folder first, as the menu entry starts the panel; elsewhere the
+    // installed pictures (here 16 and 48 pixels; ./motor.png has 32).
+    void windowIcon_data()
+    {
+        QTest::addColumn<bool>("localPicture");
+        QTest::addColumn<QString>("sizes");
+        QTest::newRow("./motor.png present") << true << "32";
+        QTest::newRow("started elsewhere") << false << "16 48";
+    }
+    void windowIcon()
+    {
+        QFETCH(bool, localPicture);
+        QFETCH(QString, sizes);
+        QTemporaryDir here;
+        for (const int size : {16, 48}) {
+            const QString folder = here.filePath(QString("icons/hicolor/%1x%1/apps").arg(size));
+            QImage picture(size, size, QImage::Format_ARGB32);
+            picture.fill(Qt::darkCyan);
+            QVERIFY(QDir().mkpath(folder) && picture.save(folder + "/movexa.png"));
+        }
+        QVERIFY(QDir().mkpath(here.filePath("cwd")));
+        QImage motor(32, 32, QImage::Format_ARGB32);
+        motor.fill(Qt::darkRed);
+        if (localPicture)
+            QVERIFY(motor.save(here.filePath("cwd/motor.png")));
+        const QString before = QDir::currentPath();
+        const QByteArray dataDirs = qgetenv("XDG_DATA_DIRS"), dataHome = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_DIRS", here.path().toUtf8());
+        qputenv("XDG_DATA_HOME", here.filePath("home").toUtf8());
+        QDir::setCurrent(here.filePath("cwd"));
+        const QIcon icon = WindowIcon();
+        QDir::setCurrent(before);
+        qputenv("XDG_DATA_DIRS", dataDirs);
+        qputenv("XDG_DATA_HOME", dataHome);
+        QStringList got;
+        for (const QSize &size : icon.availableSizes())
+            got << QString::number(size.width());
+        QCOMPARE(got.join(' '), sizes);
+    }
+};
+
+QTEST_MAIN(TestProgram)
+#include "test_program.moc"

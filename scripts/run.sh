@@ -47,20 +47,24 @@ fi
 case "$choice" in
     real)
         if [ -n "$controller" ]; then
-            echo "Starting the panel on the real controller at $controller; 'scripts/run.sh --virtual' starts it on the virtual stage instead."
+            note="Starting the panel on the real controller at $controller; 'scripts/run.sh --virtual' starts it on the virtual stage instead."
         else
-            echo "Starting the panel for the real controller, but none is attached (no serial port with USB product id 6015); 'scripts/run.sh --virtual' starts it on the virtual stage."
+            note="Starting the panel for the real controller, but none is attached (no serial port with USB product id 6015); 'scripts/run.sh --virtual' starts it on the virtual stage."
         fi ;;
     virtual)
         if [ "$forced" = virtual ]; then
-            echo "Starting the panel on the virtual stage; 'scripts/run.sh --real' starts it on the real controller instead."
+            note="Starting the panel on the virtual stage; 'scripts/run.sh --real' starts it on the real controller instead."
         else
-            echo "No controller attached (no serial port with USB product id 6015): starting the panel on the virtual stage; with the stage plugged in, 'scripts/run.sh' starts it on the real controller."
+            note="No controller attached (no serial port with USB product id 6015): starting the panel on the virtual stage; with the stage plugged in, 'scripts/run.sh' starts it on the real controller."
         fi
         args=(--virtual-stage "${args[@]+"${args[@]}"}") ;;
     given)
-        echo "Starting the panel with the controller its options name; 'scripts/run.sh --real' or '--virtual' chooses for you." ;;
+        note="Starting the panel with the controller its options name; 'scripts/run.sh --real' or '--virtual' chooses for you." ;;
+    none) note="" ;;
 esac
+# A mistake in the options is reported before anything is announced.
+"$movexa" --check-options "${args[@]+"${args[@]}"}" || exit $?
+[ -z "$note" ] || echo "$note"
 
 if [ "$choice" != none ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     echo "No display found: running the panel on Qt's offscreen platform (nothing will be shown)."

@@ -70,17 +70,43 @@ int AppSettings_c::Save(const QString &fileName)
     }
 
     // Written to a temporary file and renamed over the old one on commit, so
-    // a full disk or a crash never leaves a half-written settings file. Where
-    // the folder refuses the temporary file but the file itself may be
+    // a full disk or a crash never leaves a half-written settings file.
+    QSaveFile safe(fileName);
+    if (safe.open(QIODevice::WriteOnly | QIODevice::Text)) {
+        if (!WriteFields(safe)) {
+            lastError = safe.errorString();
+            safe.cancelWriting();
+            return -1;
+        }
+        if (!safe.commit()) {
+            lastError = safe.errorString();
+            return -1;
+        }
+        lastError.clear();
+        return 0;
+    }
+    // The folder refuses the temporary file. If the file itself may be
     // written (a shared file in a folder only an administrator may change),
-    // it is written in place rather than not at all.
-    QSaveFile file(fileName);
-    file.setDirectWriteFallback(true);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        lastError = file.errorString();
+    // it is written in place rather than not at all; only here can a write
+    // that fails part way leave a shortened file, and the message says so.
+    QFile direct(fileName);
+    if (!QFileInfo(fileName).isFile()
+        || !direct.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+        lastError = safe.errorString();
         return -1;
     }
+    if (!WriteFields(direct)) {
+        lastError = direct.errorString() + '\n'
+            + QCoreApplication::translate("AppSettings_c",
+                                          "The file was written in place and may now be incomplete.");
+        return -1;
+    }
+    lastError.clear();
+    return 0;
+}
 
+bool AppSettings_c::WriteFields(QFileDevice &file) const
+{
     QTextStream out(&file);  // C locale, %g with six significant digits
     out << "# Movexa Settings\n";
     out << "# Exported on "
@@ -95,18 +121,8 @@ int AppSettings_c::Save(const QString &fileName)
         out << '\n';
     }
     out.flush();
-
-    if (out.status() != QTextStream::Ok || file.error() != QFileDevice::NoError) {
-        lastError = file.errorString();
-        file.cancelWriting();
-        return -1;
-    }
-    if (!file.commit()) {
-        lastError = file.errorString();
-        return -1;
-    }
-    lastError.clear();
-    return 0;
+    return out.status() == QTextStream::Ok && file.error() == QFileDevice::NoError
+        && file.flush();
 }
 
 int AppSettings_c::Load(const QString &fileName)

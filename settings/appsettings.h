@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+class QFileDevice;
+
 // The operator's working values and their plain-text file. Knows nothing of
 // widgets or of the controller.
 class AppSettings_c : public QObject
@@ -11,8 +13,8 @@ public:
     explicit AppSettings_c(QObject *parent = nullptr);
     ~AppSettings_c() override;
 
-    // -1: empty name or the file could not be written (the old file is kept);
-    // 0: written.
+    // -1: empty name or the file could not be written (the old file is kept,
+    // except where it had to be written in place: LastError says so); 0: written.
     int Save(const QString &fileName);
     // -1: empty name or unreadable file (nothing changes); 0: read to its end.
     int Load(const QString &fileName);
@@ -47,5 +49,8 @@ public:
     double runLoopCont = 0.0;
 
 private:
+    // The header and the fields; false when a write failed.
+    bool WriteFields(QFileDevice &file) const;
+
     QString lastError;
 };

@@ -45,7 +45,8 @@ private slots:
         QCOMPARE(QDir(here.path()).entryList(QDir::Files | QDir::Hidden), QStringList("old.txt"));
     }
 
-    // A writable file in a folder that refuses new files is written in place.
+    // A writable file in a folder that refuses new files is written in place. A write there
+    // that fails part way leaves the file shortened, and the message says so.
     void saveWhereOnlyTheFileIsWritable()
     {
         QTemporaryDir here;
@@ -68,17 +69,27 @@ private slots:
         AppSettings_c s;
         s.maxSpeed = 250;
         const int result = refused ? s.Save(path) : -2;
+        const QStringList lines = QString(ReadFileBytes(path)).split('\n');
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const rlimit limited{64, saved.rlim_max};  // the disk fills up after 64 bytes
+        std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        const int cutShort = refused ? s.Save(path) : -2;
+        setrlimit(RLIMIT_FSIZE, &saved);
         if (uid == 0)
             QVERIFY(seteuid(0) == 0);
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         if (!refused)
             QSKIP("this file system lets the folder be written: nothing to test");
         QCOMPARE(result, 0);
-        const QStringList lines = QString(ReadFileBytes(path)).split('\n');
         QCOMPARE(lines.size(), 28);  // 27 lines, each ended
         QCOMPARE(lines.value(0), QString("# Movexa Settings"));
         QCOMPARE(lines.value(5), QString("maxSpeed=250"));
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList("settings.txt"));
+        QCOMPARE(QString("%1, %2 bytes: %3").arg(cutShort).arg(QFileInfo(path).size())
+                     .arg(s.LastError().section('\n', -1)),
+                 QString("-1, 64 bytes: The file was written in place and may now be incomplete."));
     }
 
     // Tags: the file, " | " standing for a line feed and CR for a carriage return.

@@ -39,9 +39,8 @@ bool PortLockHeld(const QString &devicePath)
         // that names no PID, or that cannot be read, is taken as held.
         if (!file.open(QIODevice::ReadOnly))
             return true;
-        bool ok = false;
-        const qint64 pid = file.readLine(64).trimmed().toLongLong(&ok);
-        if (!ok || pid <= 0 || pid > std::numeric_limits<pid_t>::max())
+        const qint64 pid = file.readLine(64).trimmed().toLongLong();  // 0: not a number
+        if (pid <= 0 || pid > std::numeric_limits<pid_t>::max())
             return true;
         if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
             return true;

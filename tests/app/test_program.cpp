@@ -90,6 +90,8 @@ private slots:
              "virtual stage; add --virtual-stage."},
             {"--check-options starts nothing", MOVEXA_PROGRAM, {"--check-options",
              "--virtual-stage"}, {}, 0, false, ""},
+            {"--check-options prints nothing", MOVEXA_PROGRAM, {"--check-options", "--version"},
+             {}, 0, true, ""},
             {"simulator: unknown option", STAGE_SIM_PROGRAM, {"--bogus"}, {}, 2, false,
              "movexa-stage-sim: Unknown option 'bogus'."},
         };
@@ -111,10 +113,50 @@ private slots:
             program.kill();
         const QStringList lines = QString(run.onStdout ? program.readAllStandardOutput()
                                                        : program.readAllStandardError()).split('\n');
-        // The exit code, and the line, or everything printed where it is missing.
-        QCOMPARE(QString::number(program.exitCode()) + ' '
-                     + (lines.contains(run.line) ? run.line : lines.join('|')),
+        // The exit code, and the line (no line: nothing at all), or everything printed.
+        const bool found = run.line.isEmpty() ? lines == QStringList{""} : lines.contains(run.line);
+        QCOMPARE(QString::number(program.exitCode()) + ' ' + (found ? run.line : lines.join('|')),
                  QString::number(run.exitCode) + ' ' + run.line);
+    }
+
+    // Whether Qt would find a display: the platform from -platform, else QT_QPA_PLATFORM, else
+    // X11 or Wayland, whichever is there. Tags: the options and environment; "-" for none.
+    void displayCheck_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QString>("missing");  // what the message names; empty: the panel runs
+        QTest::newRow("X11 session") << QStringList() << QStringList{"DISPLAY=:0"} << "";
+        QTest::newRow("Wayland session") << QStringList() << QStringList{"WAYLAND_DISPLAY=w-1"}
+                                         << "";
+        QTest::newRow("Wayland's usual socket") << QStringList{"-platform", "wayland"}
+                                                << QStringList{"XDG_RUNTIME_DIR=<socket>"} << "";
+        QTest::newRow("-platform offscreen") << QStringList{"-platform", "offscreen"}
+                                             << QStringList() << "";
+        QTest::newRow("-display for X11") << QStringList{"-display", ":1"}
+                                          << QStringList{"QT_QPA_PLATFORM=xcb"} << "";
+        QTest::newRow("one of two platforms") << QStringList()
+            << QStringList{"QT_QPA_PLATFORM=wayland;xcb:opt=1", "DISPLAY=:0"} << "";
+        QTest::newRow("-platform before the variable") << QStringList{"-platform", "xcb"}
+            << QStringList{"QT_QPA_PLATFORM=offscreen"} << "the platform 'xcb' needs DISPLAY, "
+                                                           "which is not set.";
+        QTest::newRow("neither of two platforms") << QStringList()
+            << QStringList{"QT_QPA_PLATFORM=wayland;xcb", "XDG_RUNTIME_DIR=/nonexistent"}
+            << "the platform 'wayland;xcb' needs WAYLAND_DISPLAY or DISPLAY, and neither is set.";
+    }
+    void displayCheck()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QStringList, environment);
+        QFETCH(QString, missing);
+        QTemporaryDir runtime;
+        QVERIFY(WriteFileBytes(runtime.filePath("wayland-0"), ""));  // stands for the socket
+        QProcessEnvironment env;
+        for (const QString &v : environment)
+            env.insert(v.section('=', 0, 0), QString(v.section('=', 1)).replace("<socket>",
+                                                                                runtime.path()));
+        const CommandLine c = CheckDisplay(ParseCommandLine(QStringList{"movexa"} + args), env);
+        QCOMPARE(c.error.section('\n', 0, 0).section(": ", 1), missing);
     }
 
     // Ended by a signal, the panel on its virtual stage ends as if its window were closed: exit

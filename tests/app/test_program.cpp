@@ -10,6 +10,7 @@
 #include <QtWidgets>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -195,6 +196,48 @@ private slots:
                 << "locks: " + LocksOf(pid).join(' ')
                 << (QFileInfo::exists(pty) ? pty + " left" : "pty gone");
         QCOMPARE(outcome, (QStringList{"exit code 0", "locks: ", "pty gone"}));
+    }
+
+    // The pseudo-terminal, its far end and the signal socket are not handed on to programs the
+    // panel or the simulator would start.
+    void descriptorsCloseOnExec_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("panel") << MOVEXA_PROGRAM
+                               << QStringList{"--virtual-stage", "-platform", "offscreen"};
+        QTest::newRow("simulator") << STAGE_SIM_PROGRAM << QStringList();
+    }
+    void descriptorsCloseOnExec()
+    {
+        QFETCH(QString, program);
+        QFETCH(QStringList, args);
+        if (!QFileInfo::exists("/proc/self/fdinfo") || !QFileInfo::exists("/dev/ptmx"))
+            QSKIP("no /proc or no pseudo-terminals");
+        QProcess p;
+        p.start(program, args);
+        QVERIFY(p.waitForStarted(kWait));
+        const qint64 pid = p.processId();
+        const auto cleanUp = qScopeGuard([&] {
+            p.kill();
+            p.waitForFinished(kWait);
+            for (const QString &lock : LocksOf(pid))
+                QFile::remove(lock);
+        });
+        // Set up: the panel has opened its port (and locked it), the simulator named its pty.
+        QTRY_VERIFY_WITH_TIMEOUT(program == MOVEXA_PROGRAM ? !LocksOf(pid).isEmpty()
+                                                          : p.canReadLine(), kWait);
+        const QString proc = QString("/proc/%1/").arg(pid);
+        QStringList inherited;  // the descriptors an exec would hand on, with what they are
+        for (const QString &fd : QDir(proc + "fd").entryList(QDir::System | QDir::Files)) {
+            const QString target = QFileInfo(proc + "fd/" + fd).symLinkTarget();
+            const bool ours = target.startsWith("/dev/pt") || target.contains("socket:");
+            const QString info = ReadFileBytes(proc + "fdinfo/" + fd);
+            const qint64 flags = info.section("flags:", 1).section('\n', 0, 0).trimmed().toLongLong(nullptr, 8);
+            if (fd.toInt() > 2 && ours && !(flags & O_CLOEXEC))
+                inherited << fd + " " + target;
+        }
+        QCOMPARE(inherited.join(", "), QString());
     }
 
     // Locks left by panels that were killed: every pseudo-terminal number the kernel may hand

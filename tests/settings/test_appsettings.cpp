@@ -65,6 +65,7 @@ private slots:
         const auto write = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
         QVERIFY(QFile::setPermissions(here.path(), read | enter | QFile::WriteOwner));
         QVERIFY(QFile::setPermissions(path, read | write));
+        QVERIFY(QFile::setPermissions(pipe, read | write));
         QVERIFY(QFile::setPermissions(folder, read | enter));
         // Root passes every permission check: save as nobody (65534) instead.
         const uid_t uid = geteuid();

@@ -15,7 +15,7 @@ namespace {
 const int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // [0] read by the event loop, [1] written by the handler.
-int pair[2] = {-1, -1};
+int signalSocket[2] = {-1, -1};
 
 void OnSignal(int number)
 {
@@ -23,7 +23,8 @@ void OnSignal(int number)
     // the event loop reads them) loses nothing that matters: one is enough.
     const int saved = errno;
     const unsigned char byte = static_cast<unsigned char>(number);
-    [[maybe_unused]] const ssize_t n = ::send(pair[1], &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+    [[maybe_unused]] const ssize_t n =
+        ::send(signalSocket[1], &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL);
     errno = saved;
 }
 
@@ -32,13 +33,13 @@ void OnSignal(int number)
 UnixSignals_c::UnixSignals_c(QObject *parent)
     : QObject(parent)
 {
-    if (pair[0] >= 0)
+    if (signalSocket[0] >= 0)
         return;  // another instance has them
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pair) != 0) {
-        pair[0] = pair[1] = -1;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, signalSocket) != 0) {
+        signalSocket[0] = signalSocket[1] = -1;
         return;
     }
-    notifier = new QSocketNotifier(pair[0], QSocketNotifier::Read, this);
+    notifier = new QSocketNotifier(signalSocket[0], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &UnixSignals_c::OnReadable);
     struct sigaction action {};
     action.sa_handler = OnSignal;
@@ -55,15 +56,15 @@ UnixSignals_c::~UnixSignals_c()
     for (const int number : kSignals)
         ::signal(number, SIG_DFL);
     delete notifier;
-    ::close(pair[0]);
-    ::close(pair[1]);
-    pair[0] = pair[1] = -1;
+    ::close(signalSocket[0]);
+    ::close(signalSocket[1]);
+    signalSocket[0] = signalSocket[1] = -1;
 }
 
 void UnixSignals_c::OnReadable()
 {
     unsigned char numbers[16];
-    const ssize_t n = ::recv(pair[0], numbers, sizeof numbers, MSG_DONTWAIT);
+    const ssize_t n = ::recv(signalSocket[0], numbers, sizeof numbers, MSG_DONTWAIT);
     for (ssize_t i = 0; i < n; ++i)
         emit Received(numbers[i]);
 }

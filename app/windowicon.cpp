@@ -10,7 +10,8 @@ namespace {
 QIcon HicolorIcon()
 {
     QIcon icon;
-    for (const QString &data : QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation)) {
+    const auto dataFolders = QStandardPaths::standardLocations(QStandardPaths::GenericDataLocation);
+    for (const QString &data : dataFolders) {
         const QDir hicolor(data + "/icons/hicolor");
         for (const QString &size : hicolor.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
             if (QFileInfo::exists(hicolor.filePath(size + "/apps/movexa.png")))

@@ -104,7 +104,8 @@ private slots:
         QFETCH(ProgramRun, run);
         QProcess program;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "QT_QPA_PLATFORM"})
+        for (const char *name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "QT_QPA_PLATFORM"})
             env.remove(name);
         if (!run.platformVariable.isEmpty())
             env.insert("QT_QPA_PLATFORM", run.platformVariable);
@@ -112,8 +113,9 @@ private slots:
         program.start(run.program, run.args);
         if (!program.waitForFinished(kWait))
             program.kill();
-        const QStringList lines = QString(run.onStdout ? program.readAllStandardOutput()
-                                                       : program.readAllStandardError()).split('\n');
+        const QByteArray output =
+            run.onStdout ? program.readAllStandardOutput() : program.readAllStandardError();
+        const QStringList lines = QString(output).split('\n');
         // The exit code, and the line (no line: nothing at all), or everything printed.
         const bool found = run.line.isEmpty() ? lines == QStringList{""} : lines.contains(run.line);
         QCOMPARE(QString::number(program.exitCode()) + ' ' + (found ? run.line : lines.join('|')),
@@ -233,7 +235,8 @@ private slots:
             const QString target = QFileInfo(proc + "fd/" + fd).symLinkTarget();
             const bool ours = target.startsWith("/dev/pt") || target.contains("socket:");
             const QString info = ReadFileBytes(proc + "fdinfo/" + fd);
-            const qint64 flags = info.section("flags:", 1).section('\n', 0, 0).trimmed().toLongLong(nullptr, 8);
+            const qint64 flags =  // octal
+                info.section("flags:", 1).section('\n', 0, 0).trimmed().toLongLong(nullptr, 8);
             if (fd.toInt() > 2 && ours && !(flags & O_CLOEXEC))
                 inherited << fd + " " + target;
         }
@@ -254,8 +257,8 @@ private slots:
         int highest = 0;
         for (const QString &n : QDir("/dev/pts").entryList(QDir::System | QDir::Files))
             highest = std::max(highest, n.toInt());
-        const QByteArray content =
-            QByteArray::number(DeadPid()) + "\nmovexa\n" + QSysInfo::machineHostName().toUtf8() + '\n';
+        const QByteArray content = QByteArray::number(DeadPid()) + "\nmovexa\n"
+            + QSysInfo::machineHostName().toUtf8() + '\n';
         QStringList planted;
         const auto removePlanted = qScopeGuard([&] {
             for (const QString &lock : planted)
@@ -284,7 +287,8 @@ private slots:
     {
         QFETCH(bool, backwards);
         QFETCH(int, direction);
-        PanelSession_c s(ParseCommandLine({"movexa", "--virtual-stage", "--stage-type", "rotation"}));
+        PanelSession_c s(
+            ParseCommandLine({"movexa", "--virtual-stage", "--stage-type", "rotation"}));
         if (!s.Stage())
             QSKIP("no pseudo-terminal available");
         MainWindowUi *ui = MainWindowProbe(&s.Window()).ui();

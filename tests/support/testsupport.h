@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <sys/stat.h>
 
 // Warnings the platform prints on every run (no session folder when run as root, the offscreen
 // platform's missing size hints) would bury a FAIL line. The tests drop them; everything else,
@@ -149,3 +150,14 @@ struct WindowRig
     MainWindowProbe p{&w};
     MainWindowUi *ui = p.ui();
 };
+
+// When a device node was made, in ns; -1 when there is none. A pseudo-terminal number that the
+// kernel hands out again (to any process: tests run side by side) gets a new node, so a node
+// whose time differs is not the pseudo-terminal that was there.
+inline qint64 NodeMadeNs(const QString &path)
+{
+    struct stat st;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return qint64(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+}

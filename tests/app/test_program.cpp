@@ -3,7 +3,6 @@
 
 #include "app/panelsession.h"
 #include "app/windowicon.h"
-#include "sim/virtualstage.h"
 #include "support/testsupport.h"
 
 #include <QtTest>

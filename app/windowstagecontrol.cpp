@@ -21,6 +21,7 @@ WindowStageControl_c::WindowStageControl_c(MainWindow *window)
     : StageControl_c(window)
     , window(window)
     , label(new QLabel(window))
+    , connected(window->serial->IsOpen())
 {
     label->setObjectName("remoteActivityLabel");
     label->hide();
@@ -29,7 +30,19 @@ WindowStageControl_c::WindowStageControl_c(MainWindow *window)
     connect(window, &MainWindow::OperatorMotion, this, &StageControl_c::OperatorMotion);
     connect(window, &MainWindow::LoopStateChanged, this, &StageControl_c::LoopStateChanged);
     connect(window->serial, &Serial_c::ConnectionChanged, this,
-            &StageControl_c::ConnectionChanged);
+            &WindowStageControl_c::ConnectionSeen);
+    // Clearing the box closes the port without a word from the link; this
+    // runs after the box's own slot has done so.
+    connect(window->ui->connected_cBox, &QCheckBox::clicked, this,
+            [this] { ConnectionSeen(this->window->serial->IsOpen()); });
+}
+
+void WindowStageControl_c::ConnectionSeen(bool now)
+{
+    if (now == connected)
+        return;
+    connected = now;
+    emit ConnectionChanged(now);
 }
 
 StageSnapshot WindowStageControl_c::Snapshot() const

@@ -31,6 +31,9 @@ public:
     void ShowRemoteActivity(const QString &text) override;
 
 private:
+    void ConnectionSeen(bool connected);
+
     MainWindow *window;
     QLabel *label;
+    bool connected;
 };

@@ -41,7 +41,8 @@ Occupant OccupantOf(const QString &path)
     if (name.size() >= int(sizeof address.sun_path))
         return Occupant::Live;  // cannot tell; never take it over
     qstrncpy(address.sun_path, name.constData(), sizeof address.sun_path);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Non-blocking: a full backlog must not hold up the panel's start.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return Occupant::Live;
     const int result = ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
@@ -156,6 +157,9 @@ void RemoteServer_c::Accept()
         }
         const int id = handler.AddClient();
         socket->setParent(this);
+        // Qt stops taking bytes from the system beyond this, so a client that
+        // floods the panel cannot grow its memory either.
+        socket->setReadBufferSize(kMaxUnread);
         clients.insert(id, std::make_shared<Client>(Client{socket, {}, false}));
         connect(socket, &QLocalSocket::readyRead, this, [this, id] { Read(id); });
         connect(socket, &QLocalSocket::disconnected, this, [this, id] { Drop(id); });

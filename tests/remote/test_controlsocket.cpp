@@ -287,7 +287,7 @@ private slots:
         const bool dropped = QTest::qWaitFor([&] {
             if (::write(fd, requests.constData(), size_t(requests.size())) > 0)
                 sent += requests.size();
-            return session->Remote()->ClientCount() == 0 || sent > 64 * 1024 * 1024;
+            return session->Remote()->ClientCount() == 0 || sent > 16 * 1024 * 1024;
         }, 20000);
         QVERIFY2(dropped, qPrintable(QString("%1 bytes of requests sent").arg(sent)));
         QVERIFY(SeesEnd(fd));

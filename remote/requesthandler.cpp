@@ -188,7 +188,8 @@ QByteArray RequestHandler_c::HandleLine(int client, const QByteArray &line)
                          "a request is one JSON object; batches are not taken");
     const QJsonObject request = doc.object();
     const bool wantsReply = request.contains("id");
-    const QJsonValue id = request.value("id");
+    // An invalid request is answered even without an id, with a null one.
+    const QJsonValue id = wantsReply ? request.value("id") : QJsonValue(QJsonValue::Null);
     if (wantsReply && !(id.isString() || id.isDouble() || id.isNull()))
         return ErrorLine(QJsonValue::Null, kInvalidRequest, "'id' must be a string or a number");
     if (request.value("jsonrpc") != QJsonValue("2.0"))

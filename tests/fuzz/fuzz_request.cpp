@@ -14,6 +14,7 @@
 #include <QJsonObject>
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 
@@ -56,9 +57,16 @@ struct Panel
 
 }  // namespace
 
+Panel *panel = nullptr;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    static Panel *panel = new Panel;
+    if (!panel) {
+        panel = new Panel;
+        // Closing the window closes the port, whose lock file would otherwise outlive the
+        // process and keep that pseudo-terminal number from the next suites.
+        std::atexit([] { delete panel->window; });
+    }
     RequestHandler_c handler(panel->control);
     QObject::connect(&handler, &RequestHandler_c::Deliver,
                      [](int, const QByteArray &line) { CheckLine(line, false); });

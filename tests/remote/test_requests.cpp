@@ -38,6 +38,8 @@ private slots:
             << "null -32600 a request is one JSON object; batches are not taken";
         QTest::newRow("no jsonrpc") << "connected" << QByteArray(R"({"id":2,"method":"status"})")
             << "2 -32600 'jsonrpc' must be \"2.0\"";
+        QTest::newRow("no jsonrpc, no id: answered all the same") << "connected"
+            << QByteArray(R"({"method":"status"})") << "null -32600 'jsonrpc' must be \"2.0\"";
         QTest::newRow("id an object") << "connected"
             << QByteArray(R"({"jsonrpc":"2.0","id":{},"method":"status"})")
             << "null -32600 'id' must be a string or a number";

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -32,9 +33,18 @@ bool LockFileExists(const char *slave)
     if (name.startsWith("/dev/"))
         name = name.mid(5);
     const QString lock = "LCK.." + name.replace('/', '_');
-    for (const char *dir : {"/var/lock", "/run/lock", "/tmp", "/var/spool/locks", "/etc/locks"})
-        if (QFileInfo::exists(QString::fromLatin1(dir) + '/' + lock))
-            return true;
+    for (const char *dir : {"/var/lock", "/run/lock", "/tmp", "/var/spool/locks", "/etc/locks"}) {
+        QFile file(QString::fromLatin1(dir) + '/' + lock);
+        if (!file.exists())
+            continue;
+        // A lock whose process is gone (a panel that was killed) is stale: the
+        // port opens over it, so it must not use up the numbers tried here.
+        bool ok = false;
+        const qint64 pid = file.open(QIODevice::ReadOnly) ? file.readLine().trimmed().toLongLong(&ok) : 0;
+        if (ok && pid > 0 && pid <= 0x7fffffff && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            continue;
+        return true;
+    }
     return false;
 }
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLockFile>
 #include <QStandardPaths>
 
 #ifdef Q_OS_UNIX
@@ -107,12 +108,23 @@ bool RemoteServer_c::Listen(const QString &socketPath, bool privateFolder)
         error = "cannot make " + folder + " private";
         return false;
     }
+    lock = std::make_unique<QLockFile>(path + ".lock");
+    lock->setStaleLockTime(0);  // stale only when its panel is gone, however young
+    if (!lock->tryLock(0)) {
+        error = lock->error() == QLockFile::LockFailedError
+                    ? "another panel is listening on " + path
+                    : "cannot create " + path + ".lock";
+        lock.reset();
+        return false;
+    }
     switch (OccupantOf(path)) {
     case Occupant::Live:
         error = "another panel is listening on " + path;
+        lock.reset();
         return false;
     case Occupant::NotASocket:
         error = path + " exists and is not a socket";
+        lock.reset();
         return false;
     case Occupant::Stale:
         QFile::remove(path);  // left by a panel that did not end cleanly
@@ -123,6 +135,7 @@ bool RemoteServer_c::Listen(const QString &socketPath, bool privateFolder)
     server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server->listen(path)) {
         error = "cannot listen on " + path + ": " + server->errorString();
+        lock.reset();
         return false;
     }
     return true;

@@ -12,6 +12,7 @@
 #include <memory>
 
 class QLocalServer;
+class QLockFile;
 class QLocalSocket;
 
 // $XDG_RUNTIME_DIR/movexa/control.sock, or where Qt puts the runtime folder.
@@ -59,6 +60,9 @@ private:
     bool PeerAllowed(QLocalSocket *socket) const;
 
     RequestHandler_c handler;
+    // Held while listening: two panels starting at once cannot both find the
+    // path free and the later one replace the earlier's socket.
+    std::unique_ptr<QLockFile> lock;
     QLocalServer *server;
     // Held by pointer: a reader keeps its client while a delivery drops others.
     QHash<int, std::shared_ptr<Client>> clients;

@@ -506,7 +506,12 @@ void RequestHandler_c::OnPolled()
         else if (progress == MotionProgress::Error)
             EndMotion(Outcome::Error);
     }
-    Notify("status", StatusObject());
+    for (const Session &session : qAsConst(sessions)) {
+        if (session.subscribed) {  // the snapshot is built only for listeners
+            Notify("status", StatusObject());
+            break;
+        }
+    }
 }
 
 void RequestHandler_c::OnConnectionChanged(bool connected)

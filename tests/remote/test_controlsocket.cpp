@@ -110,6 +110,16 @@ bool SeesEnd(int fd)
     }, kWait);
 }
 
+// A socket file at path, as a listener would leave it.
+int BoundSocket(const QString &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un a{};
+    a.sun_family = AF_UNIX;
+    qstrncpy(a.sun_path, QFile::encodeName(path).constData(), sizeof a.sun_path);
+    return ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 ? fd : -1;
+}
+
 int Mode(const QString &path)
 {
     struct stat st;
@@ -331,26 +341,30 @@ private slots:
                  QString("700 700"));
     }
 
-    // A second panel on the same path leaves the first alone and runs without the socket;
-    // a socket file left by a panel that died is taken over.
+    // A second panel on the same path leaves the first alone and runs without the socket, as
+    // it does beside any other listener there; a socket file left by a panel that died is taken
+    // over.
     void liveKeptStaleReclaimed()
     {
+        const ScopedPortList none({});  // no controller needed
         QTest::ignoreMessage(QtWarningMsg, qPrintable("movexa: another panel is listening on " + path
                                                       + "; running without remote control."));
-        const ScopedPortList none({});  // no controller needed
         auto second = Start({"--control-socket", path});
         QVERIFY(!second->Remote());
         Client still(path);
         still.Send(1, "status");
         QCOMPARE(still.Reply(1), QString("result"));
 
+        const QString otherPath = dir.filePath("other.sock");
+        const int listener = BoundSocket(otherPath);
+        QVERIFY(::listen(listener, 1) == 0);
+        QTest::ignoreMessage(QtWarningMsg, qPrintable("movexa: another panel is listening on "
+                                                      + otherPath + "; running without remote control."));
+        QVERIFY(!Start({"--control-socket", otherPath})->Remote());
+        ::close(listener);
+
         const QString stalePath = dir.filePath("stale.sock");
-        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un a{};
-        a.sun_family = AF_UNIX;
-        qstrncpy(a.sun_path, QFile::encodeName(stalePath).constData(), sizeof a.sun_path);
-        QVERIFY(::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0);
-        ::close(fd);  // the file stays, nobody listens
+        ::close(BoundSocket(stalePath));  // the file stays, nobody listens
         auto third = Start({"--control-socket", stalePath});
         QVERIFY(third->Remote());
         Client reclaimed(stalePath);

@@ -14,7 +14,6 @@
 
 #include <climits>
 #include <cmath>
-#include <limits>
 
 class TestRequests : public QObject
 {
@@ -36,16 +35,8 @@ private slots:
         QTest::newRow("a batch") << "connected"
             << QByteArray(R"([{"jsonrpc":"2.0","id":1,"method":"status"}])")
             << "null -32600 a request is one JSON object; batches are not taken";
-        QTest::newRow("no jsonrpc") << "connected" << QByteArray(R"({"id":2,"method":"status"})")
-            << "2 -32600 'jsonrpc' must be \"2.0\"";
         QTest::newRow("no jsonrpc, no id: answered all the same") << "connected"
             << QByteArray(R"({"method":"status"})") << "null -32600 'jsonrpc' must be \"2.0\"";
-        QTest::newRow("id an object") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":{},"method":"status"})")
-            << "null -32600 'id' must be a string or a number";
-        QTest::newRow("method a number") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":"a","method":7})")
-            << "\"a\" -32600 'method' must be a string";
         QTest::newRow("unknown method") << "connected"
             << QByteArray(R"({"jsonrpc":"2.0","id":3,"method":"goto"})")
             << "3 -32601 no method 'goto'; there are hello, status, move, step, run, stop, home, "
@@ -68,9 +59,6 @@ private slots:
         QTest::newRow("a misspelt parameter") << "connected"
             << QByteArray(R"({"jsonrpc":"2.0","id":9,"method":"move","params":{"to":1,"timout":5}})")
             << "9 -32602 unknown parameter 'timout'; move takes to, wait, timeout";
-        QTest::newRow("wait a number") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":10,"method":"home","params":{"wait":1}})")
-            << "10 -32602 'wait' must be true or false";
         QTest::newRow("timeout zero") << "connected"
             << QByteArray(R"({"jsonrpc":"2.0","id":11,"method":"wait","params":{"timeout":0}})")
             << "11 -32602 'timeout' must be a number from 0.01 to 86400 s";
@@ -80,15 +68,9 @@ private slots:
         QTest::newRow("speed above its slider") << "connected"
             << QByteArray(R"({"jsonrpc":"2.0","id":13,"method":"set","params":{"speed":8.001}})")
             << "13 -32602 'speed' must be a number from 0.04 to 8 mm/s";
-        QTest::newRow("torque below its slider") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":14,"method":"set","params":{"torque":4}})")
-            << "14 -32602 'torque' must be a number from 5 to 75";
         QTest::newRow("set without values") << "connected"
             << QByteArray(R"({"jsonrpc":"2.0","id":15,"method":"set","params":{}})")
             << "15 -32602 set needs one or more of speed, accel, decel, torque";
-        QTest::newRow("hello with params") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":16,"method":"hello","params":{"v":1}})")
-            << "16 -32602 hello takes no parameters, not 'v'";
         QTest::newRow("run on a linear stage") << "connected"
             << QByteArray(R"({"jsonrpc":"2.0","id":17,"method":"run","params":{"direction":"forward"}})")
             << "17 -32003 run is for rotation stages only";
@@ -198,23 +180,6 @@ private slots:
         QFETCH(double, by);
         QFETCH(int, target);
         QCOMPARE(StepTarget(from, by), target);
-    }
-
-    void inRange_data()
-    {
-        QTest::addColumn<double>("value");
-        QTest::addColumn<bool>("inside");
-        QTest::newRow("lower end") << -1.0 << true;
-        QTest::newRow("upper end") << 1.0 << true;
-        QTest::newRow("just above") << 1.0000001 << false;
-        QTest::newRow("NaN") << std::nan("") << false;
-        QTest::newRow("infinity") << std::numeric_limits<double>::infinity() << false;
-    }
-    void inRange()
-    {
-        QFETCH(double, value);
-        QFETCH(bool, inside);
-        QCOMPARE(InRange(value, Range{-1.0, 1.0}), inside);
     }
 };
 

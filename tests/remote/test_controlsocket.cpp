@@ -205,14 +205,59 @@ private slots:
         QCOMPARE(c.Reply(2), QString("done 0.988"));  // 12.5 rounded as the step buttons round
     }
 
-    void operatorClickEndsWait()
+    // Without a timeout a wait lasts as long as the move can take at the speed set, here
+    // beyond the fixed margin; with one it ends as asked.
+    void waitFollowsTheEstimate()
     {
+        Client c(path);
+        c.Send(1, "set", {{"speed", 1.0}});
+        c.Send(2, "move", {{"to", 4.0}, {"wait", true}});
+        QCOMPARE(c.Reply(2, 10000), QString("done 4"));
+        c.Send(3, "move", {{"to", 0.0}, {"wait", true}, {"timeout", 0.2}});
+        QCOMPARE(c.Reply(3).section(' ', 0, 0), QString("timeout"));
+        c.Send(4, "stop");
+        c.Send(5, "set", {{"speed", 2.0}});
+        QCOMPARE(c.Reply(5), QString("sent"));
+    }
+
+    // Stop ends a station loop as the Loop button does.
+    void stopEndsTheLoop()
+    {
+        MainWindowUi *ui = MainWindowProbe(&session->Window()).ui();
+        ui->useA_cBox->setChecked(true);
+        ui->LoopCheckBox->setChecked(true);
+        QTest::mouseClick(ui->LoopButton, Qt::LeftButton);
+        Client c(path);
+        c.Send(1, "move", {{"to", 1.0}});
+        QCOMPARE(c.Reply(1), QString("-32002 a station loop is running; stop ends it"));
+        c.Send(2, "stop");
+        const QString reply = c.Reply(2);
+        QCOMPARE(reply + " " + ui->LoopButton->text(), QString("sent Start loop"));
+        ui->LoopCheckBox->setChecked(false);
+    }
+
+    // Each motion control of the window ends a script's wait; Enter in the position field too.
+    void operatorControlEndsWait_data()
+    {
+        QTest::addColumn<QString>("control");
+        for (const char *name : {"goButton", "posLineEdit", "rightStepButton", "HomingButton",
+                                 "GoToRefButton", "LoopButton"})
+            QTest::newRow(name) << name;
+    }
+    void operatorControlEndsWait()
+    {
+        QFETCH(QString, control);
         Client c(path);
         c.Send(1, "move", {{"to", 20.0}, {"wait", true}});
         QTRY_VERIFY_WITH_TIMEOUT(ActivityText().contains("move to 20"), kWait);
-        MainWindowProbe p(&session->Window());
-        p.ui()->posLineEdit->setText("0");
-        QTest::mouseClick(p.ui()->goButton, Qt::LeftButton);
+        MainWindowUi *ui = MainWindowProbe(&session->Window()).ui();
+        for (QCheckBox *station : {ui->useA_cBox, ui->useB_cBox, ui->useC_cBox, ui->useD_cBox})
+            station->setChecked(false);  // a loop that commands nothing and ends at once
+        QWidget *widget = session->Window().findChild<QWidget *>(control);
+        if (control == "posLineEdit")
+            QTest::keyClick(widget, Qt::Key_Return);
+        else
+            QTest::mouseClick(widget, Qt::LeftButton);
         QCOMPARE(c.Reply(1).section(' ', 0, 0), QString("operator"));
     }
 

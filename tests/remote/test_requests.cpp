@@ -107,17 +107,20 @@ private slots:
                  reply);
     }
 
-    // A request without an id is carried out and answered with nothing.
+    // A request without an id is carried out and answered with nothing, neither at once nor
+    // when the wait it asked for ends.
     void notificationGetsNoReply()
     {
         WindowRig rig;
         QVERIFY(rig.ptyOpen && rig.OpenQuietly());
         WindowStageControl_c control(&rig.w);
         RequestHandler_c handler(&control);
-        const QByteArray reply = handler.HandleLine(
-            handler.AddClient(), R"({"jsonrpc":"2.0","method":"move","params":{"to":0.25}})");
+        QSignalSpy later(&handler, &RequestHandler_c::Deliver);
+        const QByteArray reply = handler.HandleLine(handler.AddClient(),
+            R"({"jsonrpc":"2.0","method":"move","params":{"to":0.25,"wait":true,"timeout":0.05}})");
         QVERIFY(QTest::qWaitFor([&] { return rig.pty.Received().contains("!pos_250\n"); }, 2000));
-        QCOMPARE(reply, QByteArray());
+        later.wait(300);  // the wait's timeout would have answered by now
+        QCOMPARE(reply + QByteArray::number(later.count()), QByteArray("0"));
     }
 
     // "Done" from the polled status, one letter a poll: m moving, . idle, e error. The first

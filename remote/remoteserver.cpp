@@ -193,9 +193,8 @@ void RemoteServer_c::Read(int id)
         c->pending += socket->read(kMaxLine + 1);
         int start = 0;
         for (int end; (end = c->pending.indexOf('\n', start)) >= 0; start = end + 1) {
-            QByteArray line = c->pending.mid(start, end - start);
-            if (line.endsWith('\r'))
-                line.chop(1);
+            // A CR before the LF is JSON white space: such lines parse as they are.
+            const QByteArray line = c->pending.mid(start, end - start);
             if (line.size() > kMaxLine)
                 break;  // answered below like an unfinished one
             if (line.trimmed().isEmpty())

@@ -16,8 +16,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <cerrno>
-#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -66,14 +64,12 @@ public:
                     continue;
                 const QJsonObject r = line.value("result").toObject();
                 const QJsonObject e = line.value("error").toObject();
-                if (line.contains("error"))
-                    text = QString("%1 %2").arg(e.value("code").toInt()).arg(e.value("message").toString());
-                else if (!r.contains("outcome"))
-                    text = "result";
-                else if (r.contains("position"))
-                    text = QString("%1 %2").arg(r.value("outcome").toString()).arg(r.value("position").toDouble());
-                else
-                    text = r.value("outcome").toString();
+                text = line.contains("error") ? QString::number(e.value("code").toInt()) + " "
+                                                    + e.value("message").toString()
+                       : !r.contains("outcome") ? QString("result")
+                       : r.value("outcome").toString()
+                             + (r.contains("position") ? " " + QString::number(r.value("position").toDouble())
+                                                       : QString());
                 return true;
             }
             return false;
@@ -85,14 +81,20 @@ public:
     QByteArray unsent;
 };
 
-// A socket of the operating system, no Qt in between: it reads only when told.
-int RawConnect(const QString &path)
+sockaddr_un Address(const QString &path)
 {
     sockaddr_un a{};
     a.sun_family = AF_UNIX;
     qstrncpy(a.sun_path, QFile::encodeName(path).constData(), sizeof a.sun_path);
+    return a;
+}
+
+// A socket of the operating system, no Qt in between: it reads only when told.
+int RawConnect(const QString &path)
+{
+    const sockaddr_un a = Address(path);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) != 0) {
         ::close(fd);
         return -1;
     }
@@ -113,11 +115,9 @@ bool SeesEnd(int fd)
 // A socket file at path, as a listener would leave it.
 int BoundSocket(const QString &path)
 {
+    const sockaddr_un a = Address(path);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un a{};
-    a.sun_family = AF_UNIX;
-    qstrncpy(a.sun_path, QFile::encodeName(path).constData(), sizeof a.sun_path);
-    return ::bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0 ? fd : -1;
+    return ::bind(fd, reinterpret_cast<const sockaddr *>(&a), sizeof a) == 0 ? fd : -1;
 }
 
 int Mode(const QString &path)

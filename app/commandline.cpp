@@ -56,6 +56,9 @@ void AddOptions(QCommandLineParser &p)
         {"controller-port", "List PATH (e.g. one end of a null-modem pair) as the controller's "
                             "port, so the panel finds and opens it at start.", "PATH"},
         {"list-ports", "Print the system's serial ports with their USB vendor and product ids."},
+        {"control-socket", "Listen for scripts on the local socket PATH (default: "
+                           "$XDG_RUNTIME_DIR/movexa/control.sock).", "PATH"},
+        {"no-remote-control", "Do not listen for scripts."},
     });
     // Accepted here only so that they reach QApplication, which acts on them;
     // --help-all lists them.
@@ -125,6 +128,12 @@ CommandLine ParseValid(const QCommandLineParser &p)
     if (!c.virtualStage && (p.isSet("stage-type") || p.isSet("serial-number")))
         return Failed("--stage-type and --serial-number set up the virtual stage; "
                       "add --virtual-stage.");
+    c.remoteControl = !p.isSet("no-remote-control");
+    c.controlSocket = p.value("control-socket");
+    if (p.isSet("control-socket") && !c.remoteControl)
+        return Failed("--control-socket and --no-remote-control contradict each other; give one.");
+    if (p.isSet("control-socket") && c.controlSocket.isEmpty())
+        return Failed("--control-socket wants a path.");
     if (p.isSet("stage-type")) {
         c.stageType = kStageTypes.indexOf(p.value("stage-type"));
         if (c.stageType < 0)

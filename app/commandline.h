@@ -26,6 +26,8 @@ struct CommandLine
     int stageType = 0;  // 0 linear, 1 rotation, 2 lifting
     int serialNumber = 1234;
     QString controllerPort;  // empty: none given
+    bool remoteControl = true;
+    QString controlSocket;  // empty: the default path
 };
 
 // args as the process got them, the program first. Qt's own options

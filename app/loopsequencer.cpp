@@ -33,6 +33,7 @@ void MainWindow::on_LoopButton_clicked()
         return;
     }
 
+    emit OperatorMotion();
     ui->LoopButton->setText("Stop loop");
     savedSpeed = ui->SpeedSlider->value();
 
@@ -64,6 +65,7 @@ void MainWindow::on_LoopButton_clicked()
     // The first station goes out from the event loop, not from inside the click.
     loopTimer->start(1);
     loopIndex = 0;
+    emit LoopStateChanged(true);
 }
 
 void MainWindow::LoopTimerFct()
@@ -130,6 +132,7 @@ void MainWindow::StopLoop()
     loopStopped = 1;
     ui->LoopButton->setText("Start loop");
     ui->SpeedSlider->setValue(savedSpeed);
+    emit LoopStateChanged(false);
 }
 
 void MainWindow::on_LoopCountSlider_valueChanged(int value)

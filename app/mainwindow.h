@@ -27,6 +27,14 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
+signals:
+    // After each poll has redrawn the read-outs and sent its queries.
+    void Polled();
+    // The operator used a motion control: Go, a step, Run, Homing, Go to
+    // reference or Start loop. Never emitted for commands from scripts.
+    void OperatorMotion();
+    void LoopStateChanged(bool running);
+
 public slots:
     void UpdateUi();
     void UpdateUiAfterConnect();
@@ -66,12 +74,20 @@ private slots:
 
 private:
     friend class MainWindowProbe;  // read access for the tests
+    friend class WindowStageControl_c;  // the control socket's way in
 
     void ShowStatus(int status);
     void SetStageType(int type);
     void UpdateUnitLabels();
     void SendPosition(int pos);
     void StepPosition(double step);
+    // Bodies shared by the operator's controls and the control socket.
+    void WriteAbsolutePosition(int position);
+    void StartRun(bool backwards);
+    void Home();
+    void GoToReference();
+    void SetReference(int refPos, const QString &shown);
+    void StopRunAndLoop();
 
     MainWindowUi *ui = nullptr;
     Serial_c *serial = nullptr;

@@ -7,14 +7,22 @@
 #include "link/paramtable.h"
 #include "link/serial.h"
 
+#include <QTimer>
+
 void MainWindow::SendPosition(int pos)
 {
     // pos is in thousandths relative to the operator's zero.
-    serial->WriteLn("!pos_" + QString::number(OffsetPosition(pos, posOffset)));
+    WriteAbsolutePosition(OffsetPosition(pos, posOffset));
+}
+
+void MainWindow::WriteAbsolutePosition(int position)
+{
+    serial->WriteLn("!pos_" + QString::number(position));
 }
 
 void MainWindow::StepPosition(double step)
 {
+    emit OperatorMotion();
     const double target = ui->posLineEdit->text().toDouble() + step;
     // Steps round where a typed move truncates: 0.9995 + 0.001 has to reach
     // 1001, not stop at 1000.
@@ -25,6 +33,7 @@ void MainWindow::StepPosition(double step)
 
 void MainWindow::on_posLineEdit_returnPressed()
 {
+    emit OperatorMotion();
     SendPosition(ToControllerUnitsTrunc(ui->posLineEdit->text().toDouble()));
 }
 
@@ -70,22 +79,40 @@ void MainWindow::on_UnsetButton_clicked()
 
 void MainWindow::on_RunButton_clicked()
 {
+    emit OperatorMotion();
     if (isRunning == 1)
         serial->WriteLn("!run_0");
-    else if (ui->backwards_cBox->isChecked())
-        serial->WriteLn("!run_1");
     else
-        serial->WriteLn("!run_-1");
+        StartRun(ui->backwards_cBox->isChecked());
+}
+
+void MainWindow::StartRun(bool backwards)
+{
+    serial->WriteLn(backwards ? "!run_1" : "!run_-1");
+}
+
+void MainWindow::StopRunAndLoop()
+{
+    serial->WriteLn("!run_0");
+    if (loopStopped == 0) {  // as the Loop button ends a run
+        loopStopped = 1;
+        StopLoop();
+        loopTimer->stop();
+    }
 }
 
 void MainWindow::on_RefSetButton_clicked()
 {
     const QString typed = ui->RefLineEdit->text();
-    const int refPos = ToControllerUnitsTrunc(typed.toDouble());
+    SetReference(ToControllerUnitsTrunc(typed.toDouble()), typed);
+}
+
+void MainWindow::SetReference(int refPos, const QString &shown)
+{
     const int row = params->IndexOf("refPos");
     params->SetValue(row, static_cast<double>(refPos));
     params->SendEntry(row, serial);
-    ui->RefLabel->setText("Current value: " + typed);
+    ui->RefLabel->setText("Current value: " + shown);
 }
 
 void MainWindow::on_RefLineEdit_returnPressed()
@@ -95,12 +122,24 @@ void MainWindow::on_RefLineEdit_returnPressed()
 
 void MainWindow::on_GoToRefButton_clicked()
 {
+    emit OperatorMotion();
+    GoToReference();
+}
+
+void MainWindow::GoToReference()
+{
     serial->WriteLn("!gotoRef_1");
     // Absolute, like the stored reference: the offset is not subtracted.
     ui->posLineEdit->setText(QString::number(ToDisplayUnits(params->ValueOf("refPos")), 'g', 6));
 }
 
 void MainWindow::on_HomingButton_clicked()
+{
+    emit OperatorMotion();
+    Home();
+}
+
+void MainWindow::Home()
 {
     serial->WriteLn("!home_1");
     // Homing moves the stage to its zero, so the operator's zero is void.

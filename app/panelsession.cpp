@@ -1,6 +1,8 @@
 #include "app/panelsession.h"
 
 #include "app/mainwindow.h"
+#include "app/windowstagecontrol.h"
+#include "remote/remoteserver.h"
 
 #ifdef MOVEXA_VIRTUAL_STAGE
 #include "sim/virtualstage.h"
@@ -80,10 +82,22 @@ PanelSession_c::PanelSession_c(const CommandLine &options)
     }
     if (stage)
         window->setWindowTitle("Movexa (virtual stage)");
+
+    if (options.remoteControl) {
+        control = std::make_unique<WindowStageControl_c>(window.get());
+        remote = std::make_unique<RemoteServer_c>(control.get());
+        const bool ownPath = options.controlSocket.isEmpty();
+        if (!remote->Listen(ownPath ? DefaultControlSocketPath() : options.controlSocket, ownPath)) {
+            Note(remote->ErrorString() + "; running without remote control.");
+            remote.reset();
+        }
+    }
 }
 
 PanelSession_c::~PanelSession_c()
 {
+    remote.reset();  // scripts see the end of the stream while the window still stands
+    control.reset();
     window.reset();  // closes the port before its controller goes
     stage.reset();
     if (listed)

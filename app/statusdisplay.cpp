@@ -29,6 +29,7 @@ void MainWindow::SendRequests()
     serial->WriteLn("?status");
     serial->WriteLn("?pos");
     serial->WriteLn("?refPos");
+    emit Polled();
 }
 
 void MainWindow::UpdateUi()

@@ -68,6 +68,11 @@ private slots:
         QTest::newRow("two controllers")
             << QStringList{"--virtual-stage", "--controller-port", "/tmp/stage"}
             << "fail: --virtual-stage and --controller-port both name the controller; give one.";
+        QTest::newRow("socket and no socket")
+            << QStringList{"--control-socket", "/tmp/s.sock", "--no-remote-control"}
+            << "fail: --control-socket and --no-remote-control contradict each other; give one.";
+        QTest::newRow("socket without a path") << QStringList{"--control-socket="}
+                                               << "fail: --control-socket wants a path.";
         QTest::newRow("stray argument") << QStringList{"/dev/ttyUSB0"}
                                         << "fail: Unexpected argument '/dev/ttyUSB0'.";
     }

@@ -2,7 +2,7 @@
 # over the seed corpus in every build, and, with MOVEXA_FUZZ=ON (clang), as a
 # libFuzzer target.
 set(_fuzz_dir ${CMAKE_CURRENT_LIST_DIR})
-foreach(_name receive)
+foreach(_name receive request)
     add_executable(replay_${_name} ${_fuzz_dir}/fuzz_${_name}.cpp ${_fuzz_dir}/replay_main.cpp)
     target_link_libraries(replay_${_name} PRIVATE movexa_core)
     add_test(NAME replay_${_name} COMMAND replay_${_name} ${_fuzz_dir}/corpus/${_name})

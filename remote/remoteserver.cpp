@@ -7,7 +7,6 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
-#include <QStandardPaths>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -63,12 +62,6 @@ bool MakeOwnerOnly(const QString &folder)
 }
 
 }  // namespace
-
-QString DefaultControlSocketPath()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
-           + "/movexa/control.sock";
-}
 
 RemoteServer_c::RemoteServer_c(StageControl_c *stage, QObject *parent)
     : QObject(parent)

@@ -4,6 +4,7 @@
 // the panel, one JSON request per line, handed to RequestHandler_c.
 
 #include "remote/requesthandler.h"
+#include "remote/socketpath.h"
 
 #include <QHash>
 #include <QObject>
@@ -14,9 +15,6 @@
 class QLocalServer;
 class QLockFile;
 class QLocalSocket;
-
-// $XDG_RUNTIME_DIR/movexa/control.sock, or where Qt puts the runtime folder.
-QString DefaultControlSocketPath();
 
 class RemoteServer_c : public QObject
 {

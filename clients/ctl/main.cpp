@@ -1,0 +1,6 @@
+#include "clients/ctl/ctl.h"
+
+int main(int argc, char *argv[])
+{
+    return RunCtl(argc, argv);
+}

@@ -1,0 +1,9 @@
+#include "remote/socketpath.h"
+
+#include <QStandardPaths>
+
+QString DefaultControlSocketPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
+           + "/movexa/control.sock";
+}

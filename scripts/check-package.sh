@@ -17,6 +17,25 @@ unset QT_QPA_PLATFORM
 
 timeout 20 movexa --version
 movexa-stage-sim --help >/dev/null
+movexa-ctl --help >/dev/null
+/usr/bin/python3 -c 'import movexa_client'
+
+# Both clients drive the installed panel on its virtual stage.
+work="$(mktemp -d)"
+QT_QPA_PLATFORM=offscreen movexa --virtual-stage --control-socket "$work/s.sock" \
+    >"$work/panel.log" 2>&1 & panel=$!
+for _ in $(seq 100); do
+    movexa-ctl --socket "$work/s.sock" status 2>/dev/null | grep -q connected=true && break
+    sleep 0.1
+done
+rc=0
+timeout 30 movexa-ctl --socket "$work/s.sock" move 0.5 --wait || rc=$?
+timeout 30 /usr/bin/python3 -c 'import movexa_client as m, sys
+print(m.Stage(sys.argv[1]).move(0.2))' "$work/s.sock" || rc=$?
+kill "$panel"; wait "$panel" || true
+[ "$rc" -eq 0 ] || { echo "the clients failed on the panel" >&2; cat "$work/panel.log" >&2; exit 1; }
+rm -rf "$work"
+echo "movexa-ctl and the Python client moved the panel's virtual stage"
 
 # The panel has no quit command, so close its window the way a window
 # manager does: a WM_DELETE_WINDOW message. Qt then quits with exit code 0.

@@ -17,7 +17,7 @@ fi
 [ -f "$build/build.ninja" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Configure again: a help2man installed just now must be found.
 cmake "$build" >/dev/null
-cmake --build "$build" --target movexa movexa-stage-sim movexa_docs
+cmake --build "$build" --target movexa movexa-stage-sim movexa-ctl movexa_docs
 rm -f "$build"/movexa_*.deb
 (cd "$build" && cpack -G DEB)
 deb="$(ls "$build"/movexa_*.deb)"

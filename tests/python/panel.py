@@ -48,15 +48,19 @@ def need_pty():
 
 
 class Panel:
-    def __init__(self, *args):
+    def __init__(self, *args, default_socket=False):
+        """default_socket: where the panel puts it in its runtime folder, self.dir."""
         need_pty()
         self.dir = tempfile.TemporaryDirectory(prefix="movexa-e2e-")
-        self.socket = os.path.join(self.dir.name, "s.sock")
+        self.env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=self.dir.name)
+        self.socket = os.path.join(self.dir.name, "movexa/control.sock" if default_socket
+                                   else "s.sock")
         self.log = open(os.path.join(self.dir.name, "panel.log"), "w")
-        env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=self.dir.name)
+        if not default_socket:
+            args += ("--control-socket", self.socket)
         self.process = subprocess.Popen(
-            [PANEL, *args, "--control-socket", self.socket, "-platform", "offscreen"],
-            cwd=os.path.dirname(PANEL), env=env, stdout=self.log, stderr=subprocess.STDOUT)
+            [PANEL, *args, "-platform", "offscreen"],
+            cwd=os.path.dirname(PANEL), env=self.env, stdout=self.log, stderr=subprocess.STDOUT)
         self.others = []
 
     def client(self, connected=True):
@@ -77,11 +81,14 @@ class Panel:
         return subprocess.run([CTL, "--socket", self.socket, *args], capture_output=True,
                               text=True, timeout=DEADLINE)
 
-    def ctl_process(self, *args):
-        p = subprocess.Popen([CTL, "--socket", self.socket, *args], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True)
+    def spawn(self, *args):
+        p = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                             env=dict(self.env, PYTHONPATH=os.environ["MOVEXA_CLIENT_DIR"]))
         self.others.append(p)
         return p
+
+    def ctl_process(self, *args):
+        return self.spawn(CTL, "--socket", self.socket, *args)
 
     def read_log(self):
         with open(self.log.name) as f:

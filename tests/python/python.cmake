@@ -12,6 +12,7 @@ set(_env
     "PYTHONDONTWRITEBYTECODE=1"
     "ASAN_OPTIONS=detect_leaks=0")
 foreach(_case test_client.HelloTest test_client.MotionTest test_client.RotationTest
+              test_client.DefaultPathTest
               test_client.CableTest test_ctl.CtlTest test_ctl.ClosingTest)
     add_test(NAME py_${_case} COMMAND /usr/bin/python3 -m unittest ${_case}
              WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR})

@@ -3,12 +3,15 @@ that end in each way a script meets, and the rules for clients that go away. Bad
 many clients and the operator's own controls ending a wait are covered by the C++ suite."""
 
 import os
+import signal
 import subprocess
+import sys
 import tempfile
 import threading
 import unittest
+import unittest.mock
 
-from panel import STAGE_SIM, Panel, PanelTest, mc, need_pty, poll, stop
+from panel import CTL, STAGE_SIM, Panel, PanelTest, mc, need_pty, poll, stop
 
 
 class HelloTest(unittest.TestCase):
@@ -55,6 +58,22 @@ class MotionTest(PanelTest):
                          (-32602, f"'to' must be a number from {low:g} to {high:g} mm"))
 
 
+    def test_ctrl_c_during_a_wait_stops_and_the_client_goes_on(self):
+        script = ("import sys, movexa_client as m\n"
+                  "stage = m.Stage(sys.argv[1])\n"
+                  "try:\n"
+                  "    stage.move(500.0)\n"
+                  "except KeyboardInterrupt:\n"
+                  "    print('interrupted', stage.hello()['protocol'])\n")
+        script_process = self.panel.spawn(sys.executable, "-c", script, self.panel.socket)
+        self.until_moving(True)
+        script_process.send_signal(signal.SIGINT)
+        out, err = script_process.communicate(timeout=20)
+        # The late replies to the abandoned wait and the stop are no answer to hello.
+        self.assertEqual((script_process.returncode, out, err), (0, "interrupted 1\n", ""))
+        self.until_moving(False)
+
+
 class RotationTest(PanelTest):
     TYPE = "rotation"
     ARGS = ("--virtual-stage", "--stage-type", TYPE)
@@ -64,6 +83,18 @@ class RotationTest(PanelTest):
             runner.run("forward")
             self.until_moving(True)
         self.until_moving(False)
+
+
+class DefaultPathTest(unittest.TestCase):
+    def test_clients_find_the_panel_without_a_path(self):
+        panel = Panel("--virtual-stage", default_socket=True)
+        self.addCleanup(panel.close)
+        panel.client().close()
+        with unittest.mock.patch.dict(os.environ, XDG_RUNTIME_DIR=panel.dir.name), \
+                mc.Stage() as stage:
+            self.assertEqual(stage.hello()["protocol"], 1)
+        done = subprocess.run([CTL, "hello"], env=panel.env, capture_output=True, timeout=20)
+        self.assertEqual(done.returncode, 0)
 
 
 class CableTest(unittest.TestCase):

@@ -32,9 +32,14 @@ double Ms(Clock::duration d)
     return std::chrono::duration<double, std::milli>(d).count();
 }
 
+// The panel running now: a failed run must not leave it behind.
+pid_t runningPanel = -1;
+
 [[noreturn]] void Fail(const char *what)
 {
     std::fprintf(stderr, "bench_remote: %s: %s\n", what, std::strerror(errno));
+    if (runningPanel > 0)
+        ::kill(runningPanel, SIGTERM);
     std::exit(1);
 }
 
@@ -65,11 +70,13 @@ struct Panel
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
+        runningPanel = pid;
     }
     ~Panel()
     {
         ::kill(pid, SIGTERM);
         ::waitpid(pid, nullptr, 0);
+        runningPanel = -1;
         ::unlink(socket.c_str());
         ::unlink((socket + ".lock").c_str());
         ::rmdir(socket.substr(0, socket.rfind('/')).c_str());
@@ -162,8 +169,8 @@ void AwaitConnected(int client, std::string &buffer)
             return;
         ::poll(nullptr, 0, 10);
     }
-    std::fprintf(stderr, "bench_remote: the panel did not connect\n");
-    std::exit(1);
+    errno = 0;
+    Fail("the panel did not connect");
 }
 
 void Report(const char *what, std::vector<double> ms)

@@ -24,7 +24,8 @@ log="$root/build/run.log"
 if ! { "$root/scripts/setup.sh" &&
        { [ -f "$root/build/build.ninja" ] ||
          cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo; } &&
-       cmake --build "$root/build" --target movexa movexa-ctl; } >"$log" 2>&1; then
+       cmake --build "$root/build" --target movexa movexa-ctl;
+     } >"$log" 2>&1; then
     [ -t 1 ] && printf '\n'
     tail -n 40 "$log" >&2
     echo "Setting up or building the panel failed; the whole log is in $log" >&2

@@ -286,10 +286,10 @@ private slots:
     void setMovesTheSliders()
     {
         Client c(path);
-        c.Send(1, "set", {{"speed", 1.5}, {"accel", 10.0}, {"decel", 7.5}});
+        c.Send(1, "set", {{"speed", 1.5}, {"accel", 10.0}, {"decel", 7.5}, {"torque", 40.0}});
         QCOMPARE(c.Reply(1), QString("sent"));
         QTRY_COMPARE_WITH_TIMEOUT(Commands(), (QList<QByteArray>{"speed_1500", "decel_10000",
-                                  "accel_10000", "decel_7500"}), kWait);
+                                  "accel_10000", "decel_7500", "holdTorque_40"}), kWait);
     }
 
     void badLinesLeaveTheConnection()
@@ -301,6 +301,14 @@ private slots:
         QCOMPARE(c.lines[0].value("error").toObject().value("code").toInt()
                      + c.lines[1].value("result").toObject().value("connected").toBool(),
                  -32700 + 1);
+    }
+
+    void longestLineIsTaken()
+    {
+        Client c(path);
+        const QByteArray request = R"({"jsonrpc":"2.0","id":1,"method":"status"})";
+        c.Write(request.leftJustified(RemoteServer_c::kMaxLine, ' ') + '\n');
+        QCOMPARE(c.Reply(1), QString("result"));
     }
 
     void hugeLineClosesTheConnection()

@@ -10,6 +10,11 @@ import unittest
 from panel import CTL, DEADLINE, PanelTest, mc
 
 
+def first_line(process):
+    readable, _, _ = select.select([process.stdout], [], [], DEADLINE)
+    return process.stdout.readline() if readable else ""
+
+
 class CtlTest(PanelTest):
     def test_exit_codes(self):
         rows = (  # arguments, exit code, start of standard output
@@ -46,11 +51,17 @@ class CtlTest(PanelTest):
         self.until_moving(False)
 
 
+    def test_watch_prints_status_until_ctrl_c(self):
+        watch = self.panel.ctl_process("watch")
+        self.assertTrue(first_line(watch).startswith("accel="))
+        watch.send_signal(signal.SIGINT)
+        self.assertEqual(watch.wait(DEADLINE), 0)
+
+
 class ClosingTest(PanelTest):
     def test_clients_see_the_end_and_the_panel_exits_0(self):
         watch = self.panel.ctl_process("watch")
-        readable, _, _ = select.select([watch.stdout], [], [], DEADLINE)
-        self.assertTrue(readable and watch.stdout.readline().startswith("accel="))
+        self.assertTrue(first_line(watch).startswith("accel="))
         self.stage.subscribe()
         self.panel.process.send_signal(signal.SIGTERM)
         self.assertEqual(self.panel.process.wait(DEADLINE), 0)

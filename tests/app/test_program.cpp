@@ -63,8 +63,17 @@ Q_DECLARE_METATYPE(ProgramRun)
 class TestProgram : public QObject
 {
     Q_OBJECT
+    // The panels started here listen for scripts: in a folder of their own, never on the
+    // default socket, where a user's script would reach them.
+    QTemporaryDir runtime;
+
 private slots:
-    void initTestCase() { FilterPlatformNoise(); }
+    void initTestCase()
+    {
+        FilterPlatformNoise();
+        QVERIFY(runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    }
 
     // Without any display: what ends at once, and with which line and exit code.
     void withoutDisplay_data()

@@ -19,16 +19,43 @@ class TestLoopSequencer : public QObject
     }
 
 private slots:
-    // The ends of the estimate's range; the runs below take its ordinary cases. Checked through
-    // the interval (t * 1000 + wait + 100), which pins t to the ms.
-    void estimateLimits()
+    // The estimate with acceleration and deceleration apart, and at the ends of its range; the
+    // runs below take its ordinary cases.
+    void estimate_data()
     {
-        const auto ms = [](int a, int half, double v, int wait) {  // a move from -half to half
-            return LoopIntervalMs(TravelTimeSeconds(a, a, TargetDistance(half, -half), v), wait);
-        };
-        QCOMPARE(ms(INT_MAX, 1, 1000, 0), 102);  // 2 at 1000 take 2 ms; 2a and a + b overflow
-        QCOMPARE(ms(5000, INT_MAX, 1, 0), INT_MAX);  // so does the distance: saturated
-        QCOMPARE(ms(10000, 0, 1000, -5000), 0);  // a loaded negative wait; QTimer refuses < 0
+        QTest::addColumn<int>("a");
+        QTest::addColumn<int>("b");
+        QTest::addColumn<long long>("d");
+        QTest::addColumn<double>("v");
+        QTest::addColumn<double>("seconds");
+        // vp = sqrt(10000 * 20000 * 40000 / 50000) = 12649 >= v:
+        // (10000 - 1e6 / 20000 - 1e6 / 80000) / 1000 + 1000 / 40000 + 1000 / 10000
+        QTest::newRow("a below b, station speed reached") << 10000 << 40000 << 10000LL << 1000.0
+                                                          << 10.0625;
+        QTest::newRow("a above b, station speed reached") << 40000 << 10000 << 10000LL << 1000.0
+                                                          << 10.0625;
+        // vp = sqrt(10000 * 2000 * 40000 / 50000) = 4000 < v: 2d / vp
+        QTest::newRow("a below b, never reached") << 10000 << 40000 << 1000LL << 5000.0 << 0.5;
+        // 2a and a + b overflow 32 bits: vp = sqrt(2^31 * 2) = 65536 > v
+        QTest::newRow("largest ramps") << INT_MAX << INT_MAX << 2LL << 1000.0 << 0.002;
+        QTest::newRow("no distance: vp raised to 0.1") << 10000 << 10000 << 0LL << 1000.0 << 0.0;
+    }
+    void estimate()
+    {
+        QFETCH(int, a);
+        QFETCH(int, b);
+        QFETCH(long long, d);
+        QFETCH(double, v);
+        QFETCH(double, seconds);
+        QCOMPARE(qRound64(TravelTimeSeconds(a, b, d, v) * 1e6), qRound64(seconds * 1e6));  // us
+    }
+
+    // The interval: t * 1000 + wait + 100, saturated and never negative.
+    void interval()
+    {
+        QCOMPARE(LoopIntervalMs(1e300, 0), INT_MAX);
+        QCOMPARE(LoopIntervalMs(0, -5000), 0);  // a loaded negative wait; QTimer refuses < 0
+        QCOMPARE(TargetDistance(INT_MAX, INT_MIN), 4294967295LL);
     }
 
     void init()

@@ -103,27 +103,45 @@ private slots:
                  QString("-1, 64 bytes: The file was written in place and may now be incomplete."));
     }
 
-    // Tags: the file, " | " standing for a line feed and CR for a carriage return.
+    // Saving onto a FIFO or a device leaves it as it is and says why.
+    void saveRefusesOtherFiles()
+    {
+        const QString pipe = dir.filePath("pipe");
+        QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        AppSettings_c s;
+        QCOMPARE(s.Save(pipe), -1);
+        QCOMPARE(s.LastError(), QString("Not a regular file"));
+        QCOMPARE(QFileInfo(pipe).isFile(), false);
+        QCOMPARE(QFileInfo(pipe).exists(), true);
+    }
+
     void readerRules_data()
     {
+        QTest::addColumn<QByteArray>("file");
         QTest::addColumn<QString>("changed");  // the fields that differ from a fresh record
-        QTest::newRow("  maxSpeed = 250  ") << "maxSpeed=250";
-        QTest::newRow("offset==5") << "offset=5";
-        QTest::newRow("xoffset=5") << "offset=5";
-        QTest::newRow("accel_decel=5") << "accel=5";
-        QTest::newRow("maxSpeed=1 | maxSpeed=2 | maxSpeed=x") << "maxSpeed=2";  // last convertible
-        QTest::newRow("maxSpeed=250CR | holdTorque=30CR | ") << "maxSpeed=250 holdTorque=30";
-        QTest::newRow("maxSpeed=1e+06") << "maxSpeed=1e+06";
-        QTest::newRow("useB=1 | useA=2.7") << "useA=2.7 useB=1";
-        for (const char *unchanged : {"offset=5 # note | # maxSpeed=1 |   #accel=2", "offset=",
-                 "=5", "a=b=c | offset=1=2", "Offset=5", "maxSpeed=nan",
-                 "maxSpeed=inf | maxSpeed=-inf", "maxSpeed=1e999"})
-            QTest::newRow(unchanged) << "";
+        QTest::newRow("blanks around") << QByteArray("  maxSpeed = 250  ") << "maxSpeed=250";
+        QTest::newRow("empty pieces skipped") << QByteArray("offset==5") << "offset=5";
+        QTest::newRow("key contained") << QByteArray("xoffset=5") << "offset=5";
+        QTest::newRow("first key in file order") << QByteArray("accel_decel=5") << "accel=5";
+        QTest::newRow("last convertible value") << QByteArray("maxSpeed=1\nmaxSpeed=2\nmaxSpeed=x")
+                                                << "maxSpeed=2";
+        QTest::newRow("CR LF") << QByteArray("maxSpeed=250\r\nholdTorque=30\r\n")
+                               << "maxSpeed=250 holdTorque=30";
+        QTest::newRow("exponent") << QByteArray("maxSpeed=1e+06") << "maxSpeed=1e+06";
+        QTest::newRow("fractional use") << QByteArray("useB=1\nuseA=2.7") << "useA=2.7 useB=1";
+        QTest::newRow("comments") << QByteArray("offset=5 # note\n# maxSpeed=1\n   #accel=2") << "";
+        QTest::newRow("no value") << QByteArray("offset=") << "";
+        QTest::newRow("no key") << QByteArray("=5") << "";
+        QTest::newRow("three pieces") << QByteArray("a=b=c\noffset=1=2") << "";
+        QTest::newRow("case matters") << QByteArray("Offset=5") << "";
+        QTest::newRow("NaN") << QByteArray("maxSpeed=nan") << "";
+        QTest::newRow("infinities") << QByteArray("maxSpeed=inf\nmaxSpeed=-inf") << "";
+        QTest::newRow("overflow") << QByteArray("maxSpeed=1e999") << "";
     }
     void readerRules()
     {
-        QByteArray file = QTest::currentDataTag();
-        QVERIFY(WriteFileBytes(dir.filePath("r"), file.replace(" | ", "\n").replace("CR", "\r")));
+        QFETCH(QByteArray, file);
+        QVERIFY(WriteFileBytes(dir.filePath("r"), file));
         AppSettings_c s;
         QCOMPARE(s.Load(dir.filePath("r")), 0);
         QTEST(ChangedFields(AppSettings_c(), s).join(' '), "changed");

@@ -141,7 +141,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(this->ticks, ticks, total + 2000);
         QVERIFY(!bound.hasExpired());  // a search that misses loopEnd would hold the event loop
         QTRY_COMPARE(Commands(), commands);
-        QVERIFY(r->ui->LoopButton->text() == "Start loop" && !r->p.loopTimer()->isActive());
+        QCOMPARE(r->ui->LoopButton->text(), QString("Start loop"));
+        QCOMPARE(r->p.loopTimer()->isActive(), false);
     }
 
     void stopMidRunAndRestart()
@@ -150,7 +151,8 @@ private slots:
         r->ui->LoopButton->click();
         QTRY_COMPARE(ticks, QList<int>{60131});  // A from 0: 31.6 ms + 60000 + 100
         r->ui->LoopButton->click();
-        QVERIFY(r->ui->LoopButton->text() == "Start loop" && !r->p.loopTimer()->isActive());
+        QCOMPARE(r->ui->LoopButton->text(), QString("Start loop"));
+        QCOMPARE(r->p.loopTimer()->isActive(), false);
         r->ui->VelALineEdit->setText("2");  // a fresh run takes the fields as they are now
         r->p.posOffset() = 1;  // and counts its positions from the operator's zero
         r->ui->LoopButton->click();

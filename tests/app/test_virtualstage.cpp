@@ -83,24 +83,6 @@ private slots:
         QCOMPARE(Summary(ParseCommandLine(QStringList{"movexa"} + args)), result);
     }
 
-    // The program itself where no display exists: a QApplication built first would abort.
-    void usageErrorWithoutDisplay()
-    {
-        QProcess movexa;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.insert("QT_QPA_PLATFORM", "xcb");
-        movexa.setProcessEnvironment(env);
-        movexa.start(MOVEXA_PROGRAM, {"--stage-type", "rotation"});
-        QVERIFY(movexa.waitForFinished(kWait));
-        QCOMPARE(QString(movexa.readAllStandardError()).split('\n'), (QStringList{
-            "movexa: --stage-type and --serial-number set up the virtual stage; "
-            "add --virtual-stage.",
-            "Try 'movexa --help' for the options.", ""}));
-        QCOMPARE(movexa.exitCode(), kUsageError);
-    }
-
     // --list-ports: the ids as four hexadecimal digits, "-" where the port reports none.
     void portListText()
     {

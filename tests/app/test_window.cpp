@@ -44,7 +44,8 @@ private slots:
     void init()
     {
         r.reset(new WindowRig);
-        QVERIFY(r->ptyOpen && r->OpenQuietly());
+        QVERIFY(r->ptyOpen);
+        QVERIFY(r->OpenQuietly());
         warnings.clear();
         static const bool linkAlive = r->CarriesLines();
         QVERIFY2(linkAlive, "no line crosses the link between the window and its pty");
@@ -304,7 +305,8 @@ private slots:
         r->ui->PosBLineEdit->setText("x");  // not a number: saved as 0
         r->ui->actionSave_Settings->trigger();
         AppSettings_c loaded, saved;  // the file's format is the settings suite's
-        QVERIFY(loaded.Load(openAnswer) == 0 && saved.Load(saveAnswer) == 0);
+        QCOMPARE(loaded.Load(openAnswer), 0);
+        QCOMPARE(saved.Load(saveAnswer), 0);
         QCOMPARE(ChangedFields(loaded, saved).join(' '), QString("posB=0"));
         const QStringList files = QDir(dir.path()).entryList(QDir::Files);
         saveAnswer.clear();  // cancelled: nothing written, nothing said

@@ -105,8 +105,8 @@ int AppSettings_c::Save(const QString &fileName)
     }
     if (!WriteFields(direct)) {
         lastError = direct.errorString() + '\n'
-            + QCoreApplication::translate("AppSettings_c",
-                                          "The file was written in place and may now be incomplete.");
+            + QCoreApplication::translate(
+                "AppSettings_c", "The file was written in place and may now be incomplete.");
         return -1;
     }
     lastError.clear();
@@ -118,7 +118,8 @@ bool AppSettings_c::WriteFields(QFileDevice &file) const
     QTextStream out(&file);  // C locale, %g with six significant digits
     out << "# Movexa Settings\n";
     out << "# Exported on "
-        << QLocale::c().toString(QDateTime::currentDateTime(), QStringLiteral("dd.MM.yyyy hh:mm:ss"))
+        << QLocale::c().toString(QDateTime::currentDateTime(),
+                                 QStringLiteral("dd.MM.yyyy hh:mm:ss"))
         << "\n\n";
     for (const Field &f : kFields) {
         out << f.key << '=';
@@ -147,7 +148,8 @@ int AppSettings_c::Load(const QString &fileName)
         return -1;
     }
     if (info.size() > kMaxFileSize) {
-        lastError = QCoreApplication::translate("AppSettings_c", "File too large for a settings file");
+        lastError =
+            QCoreApplication::translate("AppSettings_c", "File too large for a settings file");
         return -1;
     }
 

@@ -61,6 +61,8 @@ private slots:
         QTest::newRow("serial number beyond 32 bits")
             << QStringList{"--virtual-stage", "--serial-number", "2147483648"}
             << "fail: --serial-number wants a whole number from 0 to 2147483647.";
+        QTest::newRow("largest serial number")
+            << QStringList{"--virtual-stage", "--serial-number", "2147483647"} << "panel";
         QTest::newRow("stage type without the virtual stage")
             << QStringList{"--stage-type", "rotation"}
             << "fail: --stage-type and --serial-number set up the virtual stage; "

@@ -192,6 +192,12 @@ private slots:
                 Press(r.ui->rightStepButton);
                 return r.ui->posLineEdit->text();
             }) << "1.0005" << AsLines("!pos_1004 !pos_1001");
+        QTest::newRow("a step rounds halves upward below zero too") << QByteArray() << Steps(
+            [](WindowRig &r) {
+                Type(r.ui->posLineEdit, "-0.0035");  // -2.5 thousandths after the step
+                Press(r.ui->rightStepButton);
+                return r.ui->posLineEdit->text();
+            }) << "-0.0025" << AsLines("!pos_-2");
         QTest::newRow("steps of 0.02 and 0.001") << QByteArray() << Steps([](WindowRig &r) {
             Type(r.ui->posLineEdit, "1");
             for (QPushButton *Ui::*b : {&Ui::leftLeftStepButton, &Ui::leftStepButton,

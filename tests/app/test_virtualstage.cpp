@@ -144,7 +144,7 @@ private slots:
         StageConfig config;
         config.serialNumber = 4711;
         config.speed = 3000;
-        config.faults.latencyMs = 250;  // the window loads them 500 ms after connecting
+        config.faults.latencyMs = 200;  // the window loads them 500 ms after connecting
         VirtualStage_c stage(config);
         QVERIFY2(stage.IsRunning(), qPrintable(stage.ErrorString()));
         const QString path = stage.SlavePath();

@@ -86,6 +86,7 @@ private slots:
              "virtual stage; add --virtual-stage."},
             {"a usage error points to --help", MOVEXA_PROGRAM, {"--stage-type", "rotation"}, 2,
              false, "Try 'movexa --help' for the options."},
+            {"--version", MOVEXA_PROGRAM, {"--version"}, 0, true, "Movexa 1.10"},
             {"--check-options starts nothing", MOVEXA_PROGRAM, {"--check-options",
              "--virtual-stage"}, 0, false, ""},
             {"--check-options prints nothing", MOVEXA_PROGRAM, {"--check-options", "--version"},

@@ -73,6 +73,8 @@ private slots:
         QTest::newRow("socket and no socket")
             << QStringList{"--control-socket", "/tmp/s.sock", "--no-remote-control"}
             << "fail: --control-socket and --no-remote-control contradict each other; give one.";
+        QTest::newRow("controller port without a path") << QStringList{"--controller-port="}
+                                                        << "fail: --controller-port wants a path.";
         QTest::newRow("socket without a path") << QStringList{"--control-socket="}
                                                << "fail: --control-socket wants a path.";
         QTest::newRow("stray argument") << QStringList{"/dev/ttyUSB0"}

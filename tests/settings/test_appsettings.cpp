@@ -95,8 +95,9 @@ private slots:
                  QString("The file was written in place and may now be incomplete."));
     }
 
-    // Saving onto a FIFO or a device leaves it as it is and says why.
-    void saveRefusesOtherFiles()
+    // Saving onto a FIFO or a device leaves it as it is and says why; reading one (it would
+    // block, or never end) is refused alike.
+    void otherFilesRefused()
     {
         const QString pipe = dir.filePath("pipe");
         QCOMPARE(mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
@@ -105,6 +106,8 @@ private slots:
         QCOMPARE(s.LastError(), QString("Not a regular file"));
         QCOMPARE(QFileInfo(pipe).isFile(), false);
         QCOMPARE(QFileInfo(pipe).exists(), true);
+        QCOMPARE(s.Load(pipe), -1);
+        QCOMPARE(s.LastError(), QString("Not a regular file"));
     }
 
     void readerRules_data()

@@ -373,6 +373,29 @@ private slots:
         r->ui->actionAbout->trigger();
         QCOMPARE(shown, QString("Software Version 1.10\nFirmware Version 12.34"));
     }
+
+    // The window takes the name typed; an empty one or a cancelled dialog leaves it as it is.
+    void nameWindow_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("named") << "Bench 2" << true << "Bench 2";
+        QTest::newRow("empty") << "" << true << "Movexa";
+        QTest::newRow("cancelled") << "Bench 2" << false << "Movexa";
+    }
+    void nameWindow()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, accepted);
+        QTimer::singleShot(0, [&] {
+            auto *dialog = qobject_cast<QInputDialog *>(qApp->activeModalWidget());
+            dialog->setTextValue(typed);
+            accepted ? dialog->accept() : dialog->reject();
+        });
+        r->ui->actionName_Window->trigger();
+        QTEST(r->w.windowTitle(), "title");
+    }
 };
 
 QTEST_MAIN(TestWindow)

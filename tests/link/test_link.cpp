@@ -1,5 +1,6 @@
 // The controller link: receive ring, reply parser, port discovery, the connect box on a pty.
 
+#include "link/numeric.h"
 #include "link/paramtable.h"
 #include "link/parser.h"
 #include "support/testsupport.h"
@@ -105,6 +106,25 @@ private slots:
         QCOMPARE(ports[1].productId, quint16(0));
     }
 
+    // Doubles from the line, files and fields into the integers the widgets and controller use.
+    void saturation_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("truncated");
+        QTest::addColumn<int>("rounded");  // in thousandths, halves upward
+        QTest::newRow("NaN") << qQNaN() << 0 << 0;
+        QTest::newRow("below the range") << -1e300 << INT_MIN << INT_MIN;
+        QTest::newRow("above the range") << 1e300 << INT_MAX << INT_MAX;
+        QTest::newRow("toward zero") << -2.7 << -2 << -2700;
+        QTest::newRow("half below zero") << -0.0025 << 0 << -2;
+    }
+    void saturation()
+    {
+        QFETCH(double, value);
+        QTEST(SaturateToInt(value), "truncated");
+        QTEST(ToControllerUnitsRound(value), "rounded");
+    }
+
     void tableLimits()
     {
         QSlider slider;
@@ -115,6 +135,7 @@ private slots:
         for (int i = 1; i <= ParamTable_c::kMaxEntries; ++i)  // one too many
             table.AddEntry(QString::number(i), i, nullptr, nullptr, 0, false, "");
         QCOMPARE(table.Count(), ParamTable_c::kMaxEntries);
+        QCOMPARE(SaturatingAdd(INT_MIN, -1), INT_MIN);  // sums saturate at the bottom too
     }
 
     void checkPid()

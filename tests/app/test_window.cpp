@@ -12,10 +12,11 @@
 namespace {
 QByteArray AsLines(QString words) { return words.replace(' ', '\n').toLatin1() + '\n'; }
 void Type(QLineEdit *edit, const QString &text) { edit->setText(text); }
-// Space on a button, Return in a line edit.
-void Press(QWidget *w)
+// Space on each button, Return in a line edit, in turn.
+void Press(std::initializer_list<QWidget *> widgets)
 {
-    QTest::keyClick(w, w->inherits("QLineEdit") ? Qt::Key_Return : Qt::Key_Space);
+    for (QWidget *w : widgets)
+        QTest::keyClick(w, w->inherits("QLineEdit") ? Qt::Key_Return : Qt::Key_Space);
 }
 // What a row does to the window; returns what it reads back.
 using Steps = std::function<QString(WindowRig &)>;
@@ -179,7 +180,6 @@ private slots:
     // back from the window.
     void commands_data()
     {
-        using Ui = MainWindowUi;
         QTest::addColumn<QByteArray>("replies");
         QTest::addColumn<Steps>("steps");
         QTest::addColumn<QString>("shown");
@@ -187,81 +187,71 @@ private slots:
         QTest::newRow("Go truncates, a step rounds and is shown") << QByteArray() << Steps(
             [](WindowRig &r) {
                 Type(r.ui->posLineEdit, "1.005");
-                Press(r.ui->goButton);
+                Press({r.ui->goButton});
                 Type(r.ui->posLineEdit, "0.9995");
-                Press(r.ui->rightStepButton);
+                Press({r.ui->rightStepButton});
                 return r.ui->posLineEdit->text();
             }) << "1.0005" << AsLines("!pos_1004 !pos_1001");
         QTest::newRow("a step rounds halves upward below zero too") << QByteArray() << Steps(
             [](WindowRig &r) {
                 Type(r.ui->posLineEdit, "-0.0035");  // -2.5 thousandths after the step
-                Press(r.ui->rightStepButton);
+                Press({r.ui->rightStepButton});
                 return r.ui->posLineEdit->text();
             }) << "-0.0025" << AsLines("!pos_-2");
         QTest::newRow("steps of 0.02 and 0.001") << QByteArray() << Steps([](WindowRig &r) {
             Type(r.ui->posLineEdit, "1");
-            for (QPushButton *Ui::*b : {&Ui::leftLeftStepButton, &Ui::leftStepButton,
-                                        &Ui::rightRightStepButton})
-                Press(r.ui->*b);
+            Press({r.ui->leftLeftStepButton, r.ui->leftStepButton, r.ui->rightRightStepButton});
             return r.ui->posLineEdit->text();
         }) << "0.999" << AsLines("!pos_980 !pos_979 !pos_999");
         QTest::newRow("homing clears the offset") << QByteArray("pos_2000\n") << Steps(
             [](WindowRig &r) {
-                Press(r.ui->PosSetButton);
+                Press({r.ui->PosSetButton});
                 Type(r.ui->posLineEdit, "0.5");
-                Press(r.ui->goButton);
-                Press(r.ui->HomingButton);
-                Press(r.ui->goButton);
+                Press({r.ui->goButton, r.ui->HomingButton, r.ui->goButton});
                 return r.ui->Offset_Label->text();
             }) << "Offset: 0" << AsLines("!pos_2500 !home_1 !pos_0");
         QTest::newRow("Unset shows the absolute position") << QByteArray("pos_2000\n") << Steps(
             [](WindowRig &r) {
-                Press(r.ui->PosSetButton);
-                Press(r.ui->UnsetButton);
-                Press(r.ui->goButton);
+                Press({r.ui->PosSetButton, r.ui->UnsetButton, r.ui->goButton});
                 return r.ui->posLineEdit->text();
             }) << "2" << AsLines("!pos_2000");
         QTest::newRow("offset position saturates") << QByteArray("pos_1e300\n") << Steps(
             [](WindowRig &r) {
-                Press(r.ui->PosSetButton);
+                Press({r.ui->PosSetButton});
                 Type(r.ui->posLineEdit, "1");
-                Press(r.ui->goButton);
+                Press({r.ui->goButton});
                 return QString();
             }) << "" << AsLines("!pos_2147483647");
         QTest::newRow("reference, shown absolute") << QByteArray("pos_2000\n") << Steps(
             [](WindowRig &r) {
-                Press(r.ui->PosSetButton);
+                Press({r.ui->PosSetButton});
                 Type(r.ui->RefLineEdit, "-1.5");
-                Press(r.ui->RefSetButton);
-                Press(r.ui->GoToRefButton);
+                Press({r.ui->RefSetButton, r.ui->GoToRefButton});
                 const QString shown = r.ui->posLineEdit->text();
                 Type(r.ui->RefLineEdit, "0.25");
-                Press(r.ui->RefLineEdit);
+                Press({r.ui->RefLineEdit});
                 return shown;
             }) << "-1.5" << AsLines("refPos_-1500 !gotoRef_1 refPos_250");
         QTest::newRow("a large reference as a whole number") << QByteArray() << Steps(
             [](WindowRig &r) {
                 Type(r.ui->RefLineEdit, "1000");
-                Press(r.ui->RefSetButton);
+                Press({r.ui->RefSetButton});
                 return r.ui->RefLabel->text();
             }) << "Current value: 1000" << AsLines("refPos_1000000");
         QTest::newRow("Run, backwards") << QByteArray("status_4\n") << Steps([](WindowRig &r) {
-            Press(r.ui->RunButton);
-            Press(r.ui->backwards_cBox);
-            Press(r.ui->RunButton);
+            Press({r.ui->RunButton, r.ui->backwards_cBox, r.ui->RunButton});
             return QString();
         }) << "" << AsLines("!run_-1 !run_1");
         QTest::newRow("Run while moving stops") << QByteArray("status_1\n") << Steps(
             [](WindowRig &r) {
-                Press(r.ui->backwards_cBox);
-                Press(r.ui->RunButton);
+                Press({r.ui->backwards_cBox, r.ui->RunButton});
                 return QString();
             }) << "" << AsLines("!run_0");
         QTest::newRow("Run after a run ended starts anew") << QByteArray("status_1\n") << Steps(
             [](WindowRig &r) {
                 r.p.serial()->ProcessBytes("status_0\n");
                 r.w.UpdateUi();
-                Press(r.ui->RunButton);
+                Press({r.ui->RunButton});
                 return r.ui->RunButton->text();
             }) << "Run" << AsLines("!run_-1");
         // Decel first, dragged along by the label slot; the second time it is already there.

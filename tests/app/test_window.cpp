@@ -2,6 +2,7 @@
 // included), the settings menu and About.
 
 #include "app/dialogs.h"
+#include "app/windowstagecontrol.h"
 #include "support/testsupport.h"
 #include <QtTest>
 #include <QtWidgets>
@@ -362,6 +363,28 @@ private slots:
         });
         r->ui->actionAbout->trigger();
         QCOMPARE(shown, QString("Software Version 1.10\nFirmware Version 12.34"));
+    }
+
+    // What scripts read of the window: the table and the sliders, in display units.
+    void snapshot()
+    {
+        WindowStageControl_c control(&r->w);
+        r->p.SetStageType(1);
+        r->p.serial()->ProcessBytes("status_4\nsn_77\nfw_123\npos_1500\nrefPos_-250\n");
+        r->ui->SpeedSlider->setValue(1500);
+        r->ui->AccelSlider->setValue(12000);
+        const StageSnapshot s = control.Snapshot();
+        QCOMPARE(s.connected, true);
+        QCOMPARE(s.stageType, 1);
+        QCOMPARE(s.unit, QString("rad"));
+        QCOMPARE(s.serialNumber, 77);
+        QCOMPARE(s.firmware, 1.23);
+        QCOMPARE(s.position, 1.5);
+        QCOMPARE(s.reference, -0.25);
+        QCOMPARE(s.homed, false);
+        QCOMPARE(s.error, false);
+        QCOMPARE(s.speed, 1.5);
+        QCOMPARE(s.decel, 12.0);
     }
 
     // The window takes the name typed; an empty one or a cancelled dialog leaves it as it is.

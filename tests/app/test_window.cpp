@@ -1,5 +1,5 @@
 // The window on a pty peer: its form's validators, stage operation (controller values beyond int
-// included), the settings menu and About.
+// included), what scripts read of it, the settings and window menus and About.
 
 #include "app/dialogs.h"
 #include "app/windowstagecontrol.h"

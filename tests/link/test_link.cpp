@@ -1,4 +1,5 @@
-// The controller link: receive ring, reply parser, port discovery, the connect box on a pty.
+// The controller link: receive ring, reply parser, number conversions, the system's port list and
+// discovery, the connect box on a pty.
 
 #include "link/numeric.h"
 #include "link/paramtable.h"

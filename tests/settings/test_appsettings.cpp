@@ -1,4 +1,5 @@
-// The settings file: the exact lines written, the reader's rules, a failed write.
+// The settings file: the exact lines written, the reader's rules, a failed write, files that are
+// no plain files.
 
 #include "settings/appsettings.h"
 #include "support/testsupport.h"

@@ -141,6 +141,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(this->ticks, ticks, total + 2000);
         QVERIFY(!bound.hasExpired());  // a search that misses loopEnd would hold the event loop
         QTRY_COMPARE(Commands(), commands);
+        QCOMPARE(r->p.loopEnd(), continuous ? 4 * 250000 : 4 * count);  // stations in the run
         QCOMPARE(r->ui->LoopButton->text(), QString("Start loop"));
         QCOMPARE(r->p.loopTimer()->isActive(), false);
     }

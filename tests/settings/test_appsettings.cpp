@@ -109,6 +109,8 @@ private slots:
         QCOMPARE(QFileInfo(pipe).exists(), true);
         QCOMPARE(s.Load(pipe), -1);
         QCOMPARE(s.LastError(), QString("Not a regular file"));
+        QCOMPARE(s.Save(dir.filePath("no/such/folder.txt")), -1);  // and why, from the system
+        QCOMPARE(s.LastError().isEmpty(), false);
     }
 
     void readerRules_data()

@@ -1,7 +1,5 @@
 #include "app/commandline.h"
 
-#include "link/portlist.h"
-
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QTextStream>
@@ -244,6 +242,17 @@ CommandLine CheckDisplay(const CommandLine &options, const QProcessEnvironment &
     return c;
 }
 
+QString PortListText(const QList<PortEntry> &ports)
+{
+    // Scripts look for "product 6015".
+    QString text;
+    for (const PortEntry &port : ports)
+        text += port.systemLocation + "  vendor " + IdText(port.vendorId) + "  product "
+            + IdText(port.productId) + "  " + port.description
+            + (port.manufacturer.isEmpty() ? QString() : " (" + port.manufacturer + ")") + '\n';
+    return text;
+}
+
 int RunWithoutWindow(const CommandLine &options)
 {
     QTextStream out(stdout);
@@ -257,12 +266,7 @@ int RunWithoutWindow(const CommandLine &options)
         out << VersionText() << '\n';
         return 0;
     case CommandLine::Action::ListPorts:
-        // One port a line; scripts look for "product 6015".
-        for (const PortEntry &port : AvailablePorts())
-            out << port.systemLocation << "  vendor " << IdText(port.vendorId) << "  product "
-                << IdText(port.productId) << "  " << port.description
-                << (port.manufacturer.isEmpty() ? QString() : " (" + port.manufacturer + ")")
-                << '\n';
+        out << PortListText(AvailablePorts());
         return 0;
     case CommandLine::Action::Fail: {
         QTextStream err(stderr);

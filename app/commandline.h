@@ -3,6 +3,8 @@
 // The panel's command line. It is read before any application object exists,
 // so --help, --version, --list-ports and mistakes need no display.
 
+#include "link/portlist.h"
+
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -46,6 +48,10 @@ QString VersionText();
 // The option list, with Qt's options when all; needs an application object
 // for the program's name.
 QString HelpText(bool all = false);
+
+// What --list-ports prints for ports: one a line, its path, the USB vendor and product ids as
+// four hexadecimal digits ("-" for none), its description and manufacturer.
+QString PortListText(const QList<PortEntry> &ports);
 
 // Carries out every action but RunPanel, and ends a --check-options run
 // (needs an application object, no display): prints to standard output, or

@@ -29,7 +29,8 @@ void MainWindow::on_updatePorts_Button_clicked()
     // at the open port again, or at nothing if it is no longer listed.
     if (serial->IsOpen())
         ui->serialPort_cBox->setCurrentIndex(
-            ui->serialPort_cBox->findText(serial->PortName(), Qt::MatchExactly | Qt::MatchCaseSensitive));
+            ui->serialPort_cBox->findText(serial->PortName(),
+                                          Qt::MatchExactly | Qt::MatchCaseSensitive));
 }
 
 void MainWindow::on_connected_cBox_clicked(bool checked)

@@ -50,7 +50,8 @@ MainWindow::MainWindow(QWidget *parent)
         edit->setValidator(positionValidator);
     for (QLineEdit *edit : {ui->VelALineEdit, ui->VelBLineEdit, ui->VelCLineEdit, ui->VelDLineEdit})
         edit->setValidator(speedValidator);
-    for (QLineEdit *edit : {ui->TimeALineEdit, ui->TimeBLineEdit, ui->TimeCLineEdit, ui->TimeDLineEdit})
+    for (QLineEdit *edit :
+         {ui->TimeALineEdit, ui->TimeBLineEdit, ui->TimeCLineEdit, ui->TimeDLineEdit})
         edit->setValidator(timeValidator);
 
     params = new ParamTable_c;

@@ -132,7 +132,7 @@ void MainWindow::on_actionAbout_triggered()
     // QString::arg(double) formats in the C locale (no 'L'), so the firmware
     // always shows a point, whatever the operator's locale.
     const QString text = "Software Version " + version + "\n"
-                         + QString("Firmware Version %1").arg(params->ValueOf("fw") * 0.01, 0, 'f', 2);
+        + QString("Firmware Version %1").arg(params->ValueOf("fw") * 0.01, 0, 'f', 2);
     QMessageBox::about(this, "Movexa", text);
 }
 

@@ -87,7 +87,8 @@ PanelSession_c::PanelSession_c(const CommandLine &options)
         control = std::make_unique<WindowStageControl_c>(window.get());
         remote = std::make_unique<RemoteServer_c>(control.get());
         const bool ownPath = options.controlSocket.isEmpty();
-        if (!remote->Listen(ownPath ? DefaultControlSocketPath() : options.controlSocket, ownPath)) {
+        const QString path = ownPath ? DefaultControlSocketPath() : options.controlSocket;
+        if (!remote->Listen(path, ownPath)) {
             Note(remote->ErrorString() + "; running without remote control.");
             remote.reset();
         }

@@ -41,7 +41,7 @@ void MainWindow::UpdateUi()
                                                       : "QLabel {  color : black; }");
     // The operator's offset is deliberately not applied here.
     ui->AbsolutePos_Label->setText("Absolute position: "
-                                   + QString::number(ToDisplayUnits(params->ValueOf("pos")), 'g', 6));
+        + QString::number(ToDisplayUnits(params->ValueOf("pos")), 'g', 6));
 }
 
 void MainWindow::ShowStatus(int status)

@@ -89,8 +89,9 @@ double WindowStageControl_c::TravelEstimateSeconds(double from, double to) const
 {
     const MainWindowUi &ui = *window->ui;
     // The slider's minimum keeps the speed positive, which the estimate needs.
-    return TravelTimeSeconds(ui.AccelSlider->value(), ui.DecelSlider->value(),
-                             TargetDistance(ToControllerUnitsTrunc(to), ToControllerUnitsTrunc(from)),
+    const long long distance =
+        TargetDistance(ToControllerUnitsTrunc(to), ToControllerUnitsTrunc(from));
+    return TravelTimeSeconds(ui.AccelSlider->value(), ui.DecelSlider->value(), distance,
                              qMax(1, ui.SpeedSlider->value()));
 }
 

@@ -13,18 +13,7 @@ PortListProvider &Provider()
 
 QList<PortEntry> SystemPorts()
 {
-    QList<PortEntry> ports;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        PortEntry e;
-        e.name = info.portName();
-        e.description = info.description();
-        e.manufacturer = info.manufacturer();
-        e.systemLocation = info.systemLocation();
-        e.vendorId = info.hasVendorIdentifier() ? info.vendorIdentifier() : 0;
-        e.productId = info.hasProductIdentifier() ? info.productIdentifier() : 0;
-        ports.append(e);
-    }
-    return ports;
+    return PortEntriesFrom(QSerialPortInfo::availablePorts());
 }
 
 QList<PortEntry> AvailablePorts()

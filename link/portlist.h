@@ -20,6 +20,25 @@ struct PortEntry
 
 using PortListProvider = std::function<QList<PortEntry>()>;
 
+// The entries for ports as the system describes them; Info has QSerialPortInfo's accessors, so
+// tests feed the mapping their own descriptions. A USB id the port does not report is 0.
+template <typename Info>
+QList<PortEntry> PortEntriesFrom(const QList<Info> &infos)
+{
+    QList<PortEntry> ports;
+    for (const Info &info : infos) {
+        PortEntry e;
+        e.name = info.portName();
+        e.description = info.description();
+        e.manufacturer = info.manufacturer();
+        e.systemLocation = info.systemLocation();
+        e.vendorId = info.hasVendorIdentifier() ? info.vendorIdentifier() : 0;
+        e.productId = info.hasProductIdentifier() ? info.productIdentifier() : 0;
+        ports.append(e);
+    }
+    return ports;
+}
+
 // The ports AvailablePorts() lists: the system's unless a provider is set.
 QList<PortEntry> AvailablePorts();
 // The system's ports, in the order the system gives them, whatever provider

@@ -69,6 +69,14 @@ int AppSettings_c::Save(const QString &fileName)
         return -1;
     }
 
+    // A FIFO or device is refused as Load refuses it: the rename below would
+    // replace it with a plain file, and writing into it would block or vanish.
+    const QFileInfo info(fileName);
+    if (info.exists() && !info.isFile()) {
+        lastError = QCoreApplication::translate("AppSettings_c", "Not a regular file");
+        return -1;
+    }
+
     // Written to a temporary file and renamed over the old one on commit, so
     // a full disk or a crash never leaves a half-written settings file.
     QSaveFile safe(fileName);
@@ -90,15 +98,15 @@ int AppSettings_c::Save(const QString &fileName)
     // it is written in place rather than not at all; only here can a write
     // that fails part way leave a shortened file, and the message says so.
     QFile direct(fileName);
-    if (!QFileInfo(fileName).isFile()
+    if (!info.isFile()
         || !direct.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
         lastError = safe.errorString();
         return -1;
     }
     if (!WriteFields(direct)) {
         lastError = direct.errorString() + '\n'
-            + QCoreApplication::translate("AppSettings_c",
-                                          "The file was written in place and may now be incomplete.");
+            + QCoreApplication::translate(
+                "AppSettings_c", "The file was written in place and may now be incomplete.");
         return -1;
     }
     lastError.clear();
@@ -110,7 +118,8 @@ bool AppSettings_c::WriteFields(QFileDevice &file) const
     QTextStream out(&file);  // C locale, %g with six significant digits
     out << "# Movexa Settings\n";
     out << "# Exported on "
-        << QLocale::c().toString(QDateTime::currentDateTime(), QStringLiteral("dd.MM.yyyy hh:mm:ss"))
+        << QLocale::c().toString(QDateTime::currentDateTime(),
+                                 QStringLiteral("dd.MM.yyyy hh:mm:ss"))
         << "\n\n";
     for (const Field &f : kFields) {
         out << f.key << '=';
@@ -139,7 +148,8 @@ int AppSettings_c::Load(const QString &fileName)
         return -1;
     }
     if (info.size() > kMaxFileSize) {
-        lastError = QCoreApplication::translate("AppSettings_c", "File too large for a settings file");
+        lastError =
+            QCoreApplication::translate("AppSettings_c", "File too large for a settings file");
         return -1;
     }
 

@@ -13,7 +13,8 @@ public:
     explicit AppSettings_c(QObject *parent = nullptr);
     ~AppSettings_c() override;
 
-    // -1: empty name or the file could not be written (the old file is kept,
+    // -1: empty name, a path that is not a plain file (a FIFO, a device; left
+    // alone), or the file could not be written (the old file is kept,
     // except where it had to be written in place: LastError says so); 0: written.
     int Save(const QString &fileName);
     // -1: empty name or unreadable file (nothing changes); 0: read to its end.

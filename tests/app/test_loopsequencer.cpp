@@ -19,16 +19,43 @@ class TestLoopSequencer : public QObject
     }
 
 private slots:
-    // The ends of the estimate's range; the runs below take its ordinary cases. Checked through
-    // the interval (t * 1000 + wait + 100), which pins t to the ms.
-    void estimateLimits()
+    // The estimate with acceleration and deceleration apart, and at the ends of its range; the
+    // runs below take its ordinary cases.
+    void estimate_data()
     {
-        const auto ms = [](int a, int half, double v, int wait) {  // a move from -half to half
-            return LoopIntervalMs(TravelTimeSeconds(a, a, TargetDistance(half, -half), v), wait);
-        };
-        QCOMPARE(ms(INT_MAX, 1, 1000, 0), 102);  // 2 at 1000 take 2 ms; 2a and a + b overflow
-        QCOMPARE(ms(5000, INT_MAX, 1, 0), INT_MAX);  // so does the distance: saturated
-        QCOMPARE(ms(10000, 0, 1000, -5000), 0);  // a loaded negative wait; QTimer refuses < 0
+        QTest::addColumn<int>("a");
+        QTest::addColumn<int>("b");
+        QTest::addColumn<long long>("d");
+        QTest::addColumn<double>("v");
+        QTest::addColumn<double>("seconds");
+        // vp = sqrt(10000 * 20000 * 40000 / 50000) = 12649 >= v:
+        // (10000 - 1e6 / 20000 - 1e6 / 80000) / 1000 + 1000 / 40000 + 1000 / 10000
+        QTest::newRow("a below b, station speed reached") << 10000 << 40000 << 10000LL << 1000.0
+                                                          << 10.0625;
+        QTest::newRow("a above b, station speed reached") << 40000 << 10000 << 10000LL << 1000.0
+                                                          << 10.0625;
+        // vp = sqrt(10000 * 2000 * 40000 / 50000) = 4000 < v: 2d / vp
+        QTest::newRow("a below b, never reached") << 10000 << 40000 << 1000LL << 5000.0 << 0.5;
+        // 2a and a + b overflow 32 bits: vp = sqrt(2^31 * 2) = 65536 > v
+        QTest::newRow("largest ramps") << INT_MAX << INT_MAX << 2LL << 1000.0 << 0.002;
+        QTest::newRow("no distance: vp raised to 0.1") << 10000 << 10000 << 0LL << 1000.0 << 0.0;
+    }
+    void estimate()
+    {
+        QFETCH(int, a);
+        QFETCH(int, b);
+        QFETCH(long long, d);
+        QFETCH(double, v);
+        QFETCH(double, seconds);
+        QCOMPARE(qRound64(TravelTimeSeconds(a, b, d, v) * 1e6), qRound64(seconds * 1e6));  // us
+    }
+
+    // The interval: t * 1000 + wait + 100, saturated and never negative.
+    void interval()
+    {
+        QCOMPARE(LoopIntervalMs(1e300, 0), INT_MAX);
+        QCOMPARE(LoopIntervalMs(0, -5000), 0);  // a loaded negative wait; QTimer refuses < 0
+        QCOMPARE(TargetDistance(INT_MAX, INT_MIN), 4294967295LL);
     }
 
     void init()
@@ -114,7 +141,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(this->ticks, ticks, total + 2000);
         QVERIFY(!bound.hasExpired());  // a search that misses loopEnd would hold the event loop
         QTRY_COMPARE(Commands(), commands);
-        QVERIFY(r->ui->LoopButton->text() == "Start loop" && !r->p.loopTimer()->isActive());
+        QCOMPARE(r->p.loopEnd(), continuous ? 4 * 250000 : 4 * count);  // stations in the run
+        QCOMPARE(r->ui->LoopButton->text(), QString("Start loop"));
+        QCOMPARE(r->p.loopTimer()->isActive(), false);
     }
 
     void stopMidRunAndRestart()
@@ -123,7 +152,8 @@ private slots:
         r->ui->LoopButton->click();
         QTRY_COMPARE(ticks, QList<int>{60131});  // A from 0: 31.6 ms + 60000 + 100
         r->ui->LoopButton->click();
-        QVERIFY(r->ui->LoopButton->text() == "Start loop" && !r->p.loopTimer()->isActive());
+        QCOMPARE(r->ui->LoopButton->text(), QString("Start loop"));
+        QCOMPARE(r->p.loopTimer()->isActive(), false);
         r->ui->VelALineEdit->setText("2");  // a fresh run takes the fields as they are now
         r->p.posOffset() = 1;  // and counts its positions from the operator's zero
         r->ui->LoopButton->click();

@@ -61,6 +61,8 @@ private slots:
         QTest::newRow("serial number beyond 32 bits")
             << QStringList{"--virtual-stage", "--serial-number", "2147483648"}
             << "fail: --serial-number wants a whole number from 0 to 2147483647.";
+        QTest::newRow("largest serial number")
+            << QStringList{"--virtual-stage", "--serial-number", "2147483647"} << "panel";
         QTest::newRow("stage type without the virtual stage")
             << QStringList{"--stage-type", "rotation"}
             << "fail: --stage-type and --serial-number set up the virtual stage; "
@@ -71,6 +73,8 @@ private slots:
         QTest::newRow("socket and no socket")
             << QStringList{"--control-socket", "/tmp/s.sock", "--no-remote-control"}
             << "fail: --control-socket and --no-remote-control contradict each other; give one.";
+        QTest::newRow("controller port without a path") << QStringList{"--controller-port="}
+                                                        << "fail: --controller-port wants a path.";
         QTest::newRow("socket without a path") << QStringList{"--control-socket="}
                                                << "fail: --control-socket wants a path.";
         QTest::newRow("stray argument") << QStringList{"/dev/ttyUSB0"}
@@ -83,26 +87,19 @@ private slots:
         QCOMPARE(Summary(ParseCommandLine(QStringList{"movexa"} + args)), result);
     }
 
-    // The program itself where no display exists: a QApplication built first would abort.
-    void usageErrorWithoutDisplay()
+    // --list-ports: the ids as four hexadecimal digits, "-" where the port reports none.
+    void portListText()
     {
-        QProcess movexa;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.insert("QT_QPA_PLATFORM", "xcb");
-        movexa.setProcessEnvironment(env);
-        movexa.start(MOVEXA_PROGRAM, {"--stage-type", "rotation"});
-        QVERIFY(movexa.waitForFinished(kWait));
-        QCOMPARE(QString(movexa.readAllStandardError()).split('\n'), (QStringList{
-            "movexa: --stage-type and --serial-number set up the virtual stage; "
-            "add --virtual-stage.",
-            "Try 'movexa --help' for the options.", ""}));
-        QCOMPARE(movexa.exitCode(), kUsageError);
+        const QList<PortEntry> ports{
+            {"ttyUSB0", "converter", "maker", "/dev/ttyUSB0", 0x403, 0x6015},
+            {"ttyS0", "on board", "", "/dev/ttyS0", 0, 0}};
+        QCOMPARE(PortListText(ports).split('\n'), (QStringList{
+            "/dev/ttyUSB0  vendor 0403  product 6015  converter (maker)",
+            "/dev/ttyS0  vendor -  product -  on board", ""}));
     }
 
     // A controller port that does not exist: the panel says why and starts unconnected; a
-    // refresh lists the system's ports. (The simulator's fault cases start the panel on a port.)
+    // refresh lists the system's ports.
     void missingControllerPort()
     {
         PtyMaster attached;
@@ -111,12 +108,53 @@ private slots:
         ScopedPortList system({PtyPortEntry(attached)});
         QTest::ignoreMessage(QtWarningMsg, "movexa: /nonexistent/ttyStage does not exist; "
                                            "starting the panel unconnected.");
-        PanelSession_c s(
-            ParseCommandLine({"movexa", "--controller-port", "/nonexistent/ttyStage"}));
+        PanelSession_c s(ParseCommandLine(
+            {"movexa", "--no-remote-control", "--controller-port", "/nonexistent/ttyStage"}));
         MainWindowProbe p(&s.Window());
         QVERIFY(!p.serial()->IsOpen());
         p.ui()->updatePorts_Button->click();
         QCOMPARE(p.ui()->serialPort_cBox->currentText(), PtyPortEntry(attached).name);
+    }
+
+    // A controller port given relative to the working folder is opened, ahead of a controller
+    // that is attached as well, and named as the open port, so a refresh selects it again.
+    void controllerPort()
+    {
+        if (!QFileInfo::exists("/dev/ptmx"))
+            QSKIP("no pseudo-terminals");
+        PtyMaster given, attached;
+        QVERIFY2(given.Open(), qPrintable(given.ErrorString()));
+        QVERIFY2(attached.Open(), qPrintable(attached.ErrorString()));
+        ScopedPortList system({PtyPortEntry(attached)});  // with the controller's product id
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent("/dev/pts"));
+        PanelSession_c s(ParseCommandLine({"movexa", "--no-remote-control", "--controller-port",
+                                           QFileInfo(given.SlavePath()).fileName()}));
+        QDir::setCurrent(before);
+        MainWindowProbe p(&s.Window());
+        QCOMPARE(p.serial()->IsOpen(), true);
+        QCOMPARE(p.serial()->PortName(), PtyPortEntry(given).name);
+        p.ui()->updatePorts_Button->click();
+        QCOMPARE(p.ui()->serialPort_cBox->currentText(), PtyPortEntry(given).name);
+    }
+
+    // The sliders and the serial number are loaded from a controller that answers late.
+    void slowController()
+    {
+        if (!QFileInfo::exists("/dev/ptmx"))
+            QSKIP("no pseudo-terminals");
+        StageConfig config;
+        config.serialNumber = 4711;
+        config.speed = 3000;
+        config.faults.latencyMs = 200;  // the window loads them 500 ms after connecting
+        VirtualStage_c stage(config);
+        QVERIFY2(stage.IsRunning(), qPrintable(stage.ErrorString()));
+        const QString path = stage.SlavePath();
+        ScopedPortList ports({{path.mid(5), "virtual", "", path, 0, 0x6015}});
+        MainWindow w;
+        MainWindowUi *ui = MainWindowProbe(&w).ui();
+        QTRY_COMPARE_WITH_TIMEOUT(ui->snLabel->text(), QString("SN: 4711"), kWait);
+        QCOMPARE(ui->SpeedSlider->value(), 3000);
     }
 
     // Connected within a second, type and number shown, polled five times a second; a two-station
@@ -125,10 +163,11 @@ private slots:
     {
         QElapsedTimer started;
         started.start();
-        auto s = std::make_unique<PanelSession_c>(ParseCommandLine(
-            {"movexa", "--virtual-stage", "--stage-type", "lifting", "--serial-number=4711"}));
-        if (!s->Stage())
-            QSKIP("no pseudo-terminal available");
+        if (!QFileInfo::exists("/dev/ptmx"))
+            QSKIP("no pseudo-terminals");
+        auto s = std::make_unique<PanelSession_c>(ParseCommandLine({"movexa", "--virtual-stage",
+            "--no-remote-control", "--stage-type", "lifting", "--serial-number=4711"}));
+        QVERIFY2(s->Stage(), "the virtual stage did not start");
         MainWindowProbe p(&s->Window());
         MainWindowUi *ui = p.ui();
         QTRY_VERIFY_WITH_TIMEOUT(ui->connected_cBox->isChecked(), kWait);

@@ -1,14 +1,28 @@
 // The window on a pty peer: its form's validators, stage operation (controller values beyond int
-// included), the settings menu and About.
+// included), what scripts read of it, the settings and window menus and About.
 
 #include "app/dialogs.h"
+#include "app/windowstagecontrol.h"
 #include "support/testsupport.h"
 #include <QtTest>
 #include <QtWidgets>
 
-const QString kBoth = " [Stage not homed.   Hardware error.] red ";
-static const char *Tint(QWidget *x) { return x->styleSheet().contains("red") ? " red" : " black"; }
-static QByteArray AsLines(QString words) { return words.replace(' ', '\n').toLatin1() + '\n'; }
+#include <functional>
+#include <sys/stat.h>
+
+namespace {
+QByteArray AsLines(QString words) { return words.replace(' ', '\n').toLatin1() + '\n'; }
+void Type(QLineEdit *edit, const QString &text) { edit->setText(text); }
+// Space on each button, Return in a line edit, in turn.
+void Press(std::initializer_list<QWidget *> widgets)
+{
+    for (QWidget *w : widgets)
+        QTest::keyClick(w, w->inherits("QLineEdit") ? Qt::Key_Return : Qt::Key_Space);
+}
+// What a row does to the window; returns what it reads back.
+using Steps = std::function<QString(WindowRig &)>;
+}  // namespace
+Q_DECLARE_METATYPE(Steps)
 
 class TestWindow : public QObject
 {
@@ -32,145 +46,243 @@ private slots:
     void init()
     {
         r.reset(new WindowRig);
-        QVERIFY(r->ptyOpen && r->OpenQuietly());
+        QVERIFY(r->ptyOpen);
+        QVERIFY(r->OpenQuietly());
         warnings.clear();
         static const bool linkAlive = r->CarriesLines();
         QVERIFY2(linkAlive, "no line crosses the link between the window and its pty");
     }
 
+    // Typed, then Return: what the field keeps, and whether Return reached the window.
     void validators_data()
     {
-        QTest::addColumn<QString>("shown");  // tags: the edit, what is typed
-        QTest::newRow("RefLineEdit -1,e0.9995") << "-10.999 sent";  // comma, exponent, 4th decimal
-        QTest::newRow("VelBLineEdit 2,e00.0123") << "200.012 held";  // Return only when acceptable
-        QTest::newRow("TimeDLineEdit 1.255") << "1.25 sent";  // times take two decimals
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("returned");  // only when acceptable
+        QTest::newRow("comma, exponent, 4th decimal")
+            << "RefLineEdit" << "-1,e0.9995" << "-10.999" << true;
+        QTest::newRow("speed above 100") << "VelBLineEdit" << "2,e00.0123" << "200.012" << false;
+        QTest::newRow("times take two decimals") << "TimeDLineEdit" << "1.255" << "1.25" << true;
     }
     void validators()
     {
-        const QStringList tag = QString(QTest::currentDataTag()).split(' ');
-        auto *line = r->w.findChild<QLineEdit *>(tag[0]);
+        QFETCH(QString, edit);
+        QFETCH(QString, typed);
+        auto *line = r->w.findChild<QLineEdit *>(edit);
         QSignalSpy returns(line, &QLineEdit::returnPressed);
         line->clear();
-        QTest::keyClicks(line, tag[1] + '\r');
-        QTEST(line->text() + (returns.count() == 1 ? " sent" : " held"), "shown");
+        QTest::keyClicks(line, typed + '\r');
+        QTEST(line->text(), "text");
+        QTEST(returns.count() == 1, "returned");
     }
 
-    // A tick draws what the table holds, then asks for the next values. Tags: the replies.
+    // Unconnected, a poll neither sends nor draws: the start's "not homed" stays up.
+    void pollUnconnected()
+    {
+        QVERIFY(r->OpenQuietly(false));
+        r->p.serial()->ProcessBytes("status_0\n");
+        r->w.SendRequests();
+        QCOMPARE(r->ui->statusbar->currentMessage(), QString("Stage not homed.   "));
+    }
+
+    // A tick draws what the table holds, then asks for the next values.
     void polling_data()
     {
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("status_0 pos_12345") << "Idle Run black [] black 12.345";
-        QTest::newRow("status_4 pos_0") << "Idle Run black [Stage not homed.   ] black 0";
-        QTest::newRow("status_12 pos_1e300") << "Idle Run black" + kBoth + "1e+297";
-        QTest::newRow("status_1.9 pos_-1e300") << "Moving Stop black [] black -1e+297";
-        QTest::newRow("status_1e300 pos_nan") << "Error Stop red" + kBoth + "0";
-        QTest::newRow("status_nan") << "Idle Run black [] black 0.777";  // 0, not ignored
+        QTest::addColumn<QByteArray>("replies");
+        QTest::addColumn<QString>("state");  // the checked radio button
+        QTest::addColumn<QString>("run");  // the Run button's text
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<bool>("barRed");
+        QTest::addColumn<bool>("positionRed");
+        QTest::addColumn<QString>("position");
+        const QString both = "Stage not homed.   Hardware error.";
+        QTest::newRow("idle") << QByteArray("status_0\npos_12345\n") << "Idle" << "Run" << ""
+                              << false << false << "12.345";
+        QTest::newRow("not homed") << QByteArray("status_4\npos_0\n") << "Idle" << "Run"
+                                   << "Stage not homed.   " << false << false << "0";
+        QTest::newRow("hardware error, huge position") << QByteArray("status_12\npos_1e300\n")
+            << "Idle" << "Run" << both << true << false << "1e+297";
+        QTest::newRow("moving, truncated") << QByteArray("status_1.9\npos_-1e300\n") << "Moving"
+                                           << "Stop" << "" << false << false << "-1e+297";
+        QTest::newRow("saturated status, NaN position") << QByteArray("status_1e300\npos_nan\n")
+            << "Error" << "Stop" << both << true << true << "0";
+        QTest::newRow("NaN status is 0") << QByteArray("status_nan\n") << "Idle" << "Run" << ""
+                                         << false << false << "0.777";
     }
     void polling()
     {
-        // Status radio button, Run text, colours of position and bar, bar message, position.
-        auto shown = [ui = r->ui] {
-            return ui->buttonGroup->checkedButton()->text() + " " + ui->RunButton->text()
-                + Tint(ui->AbsolutePos_Label) + " [" + ui->statusbar->currentMessage() + "]"
-                + Tint(ui->statusbar) + ui->AbsolutePos_Label->text().remove("Absolute position:");
-        };
+        QFETCH(QByteArray, replies);
         r->p.posOffset() = 5.0;  // the read-out is absolute
         r->p.serial()->ProcessBytes("status_15\npos_777\n");
-        QVERIFY(r->OpenQuietly(false));
-        r->w.SendRequests();  // closed: sends nothing
-        QVERIFY(r->OpenQuietly());
         r->w.SendRequests();
-        r->p.serial()->ProcessBytes(AsLines(QTest::currentDataTag()));
-        QCOMPARE(shown(), "Error Stop red" + kBoth + "0.777");  // drawn, the replies not yet
+        r->p.serial()->ProcessBytes(replies);
+        QCOMPARE(r->ui->buttonGroup->checkedButton()->text(), QString("Error"));  // not yet
         r->w.SendRequests();
-        QTEST(shown(), "shown");
-        QTRY_COMPARE(r->pty.Received(), AsLines("?status ?pos ?refPos").repeated(2));
+        QTEST(r->ui->buttonGroup->checkedButton()->text(), "state");
+        QTEST(r->ui->RunButton->text(), "run");
+        QTEST(r->ui->statusbar->currentMessage(), "message");
+        QTEST(r->ui->statusbar->styleSheet().contains("red"), "barRed");
+        QTEST(r->ui->AbsolutePos_Label->styleSheet().contains("red"), "positionRed");
+        QTEST(r->ui->AbsolutePos_Label->text().section(": ", 1), "position");
+        QTRY_COMPARE(r->pty.Received(), QByteArray("?status\n?pos\n?refPos\n").repeated(2));
     }
 
-    // Connecting: the queries, then the replies (tags) loaded muted; only clamps are sent after.
+    // Connecting: the queries, then the replies loaded muted; only clamps are sent after.
     void connection_data()
     {
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("type_1 sn_1234.0")
-            << "Type: Rotation 11 2500 13000 13000 6000 SN: 1234 Position (rad)|speed_2500\n";
-        QTest::newRow("type_0 sn_1")
-            << "Type: Linear 00 8000 40000 40000 6000 SN: 1 Position (mm)|";
-        QTest::newRow("type_2 sn_7")
-            << "Type: Lifting 00 4000 20000 20000 6000 SN: 7 Position (mm)|";
-        const QString kept = "Type: Linear 00 8000 40000 40000 6000 SN: ";  // unknown: limits kept
-        QTest::newRow("type_3 sn_5") << kept + "5 Position ()|";  // the first type without limits
-        QTest::newRow("type_1e300 sn_1e300") << kept + "2147483647 Position ()|";
-        QTest::newRow("type_nan sn_nan") << kept + "0 Position (mm)|";
+        QTest::addColumn<QByteArray>("identity");  // type and serial number replies
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<bool>("run");  // Run and Backwards enabled
+        QTest::addColumn<int>("maxSpeed");
+        QTest::addColumn<int>("maxAccel");  // decel's too
+        QTest::addColumn<QString>("sn");
+        QTest::addColumn<QString>("unit");
+        QTest::addColumn<QByteArray>("sent");  // after the queries
+        QTest::newRow("rotation: speed clamped") << QByteArray("type_1\nsn_1234.0\n")
+            << "Rotation" << true << 2500 << 13000 << "1234" << "rad" << QByteArray("speed_2500\n");
+        QTest::newRow("linear") << QByteArray("type_0\nsn_1\n") << "Linear" << false << 8000
+                                << 40000 << "1" << "mm" << QByteArray();
+        QTest::newRow("lifting") << QByteArray("type_2\nsn_7\n") << "Lifting" << false << 4000
+                                 << 20000 << "7" << "mm" << QByteArray();
+        // Unknown types keep the limits and the label of the last known one.
+        QTest::newRow("first unknown type") << QByteArray("type_3\nsn_5\n") << "Linear" << false
+                                            << 8000 << 40000 << "5" << "" << QByteArray();
+        QTest::newRow("saturated") << QByteArray("type_1e300\nsn_1e300\n") << "Linear" << false
+                                   << 8000 << 40000 << "2147483647" << "" << QByteArray();
+        QTest::newRow("NaN is 0") << QByteArray("type_nan\nsn_nan\n") << "Linear" << false << 8000
+                                  << 40000 << "0" << "mm" << QByteArray();
     }
     void connection()
     {
-        QFETCH(QString, shown);
-        // Type, Run and Backwards enabled, maxima, decel (reported, not accel's), serial, a title
-        // with the unit.
-        auto identity = [ui = r->ui] {
-            return QString("%1 %2%3 %4 %5 %6 %7 %8 %9").arg(ui->typeLabel->text())
-                .arg(ui->RunButton->isEnabled()).arg(ui->backwards_cBox->isEnabled())
-                .arg(ui->SpeedSlider->maximum()).arg(ui->AccelSlider->maximum())
-                .arg(ui->DecelSlider->maximum()).arg(ui->DecelSlider->value())
-                .arg(ui->snLabel->text()).arg(ui->PosGroupBox->title());
-        };
+        QFETCH(QByteArray, identity);
+        QFETCH(QString, sn);
+        QFETCH(QByteArray, sent);
         QVERIFY(r->OpenQuietly(false));
         r->p.serial()->OpenPort(true);  // as the start-up discovery and the connected box do
-        const QString tag = QTest::currentDataTag();
-        r->pty.Write(AsLines("speed_3000 accel_8000 decel_6000 pos_1500 refPos_-250 " + tag));
-        const QString queries = AsLines("?pos ?refPos ?status ?home ?run ?type ?sn ?fw ?speed "
-                                        "?accel ?decel ?holdTorque");
-        QTRY_COMPARE(identity() + "|" + QString(r->pty.Received()).remove(queries), shown);
-        QCOMPARE(r->ui->posLineEdit->text() + " " + r->ui->RefLabel->text(),
-                 QString("1.5 Current value: -0.25"));  // absolute, in display units
+        r->pty.Write("speed_3000\naccel_8000\ndecel_6000\npos_1500\nrefPos_-250\n" + identity);
+        const QByteArray queries = "?pos\n?refPos\n?status\n?home\n?run\n?type\n?sn\n?fw\n?speed\n"
+                                   "?accel\n?decel\n?holdTorque\n";
+        QTRY_COMPARE(r->ui->snLabel->text().section(' ', 1), sn);  // loaded
+        QTRY_COMPARE(r->pty.Received(), queries + sent);
+        QTEST(r->ui->typeLabel->text().section(' ', 1), "type");
+        QTEST(r->ui->RunButton->isEnabled(), "run");
+        QTEST(r->ui->backwards_cBox->isEnabled(), "run");
+        QTEST(r->ui->SpeedSlider->maximum(), "maxSpeed");
+        QTEST(r->ui->AccelSlider->maximum(), "maxAccel");
+        QTEST(r->ui->DecelSlider->maximum(), "maxAccel");
+        QCOMPARE(r->ui->DecelSlider->value(), 6000);  // reported, not dragged along by accel
+        QTEST(r->ui->PosGroupBox->title().section('(', 1).chopped(1), "unit");
+        QCOMPARE(r->ui->posLineEdit->text(), QString("1.5"));  // absolute, in display units
+        QCOMPARE(r->ui->RefLabel->text(), QString("Current value: -0.25"));
     }
 
-    // Tags: what is sent. Steps, after the replies are drawn: "name=value" sets a slider or line
-    // edit, "name:text" checks a text, "name" clicks a button or presses Return in a line edit.
+    // What the operator's controls send, after the replies are drawn; shown: what the steps read
+    // back from the window.
     void commands_data()
     {
-        QTest::addColumn<QString>("replies");
-        QTest::addColumn<QString>("steps");
-        QTest::newRow("!pos_1004 !pos_1001") << ""  // Go truncates; a step is shown
-            << "posLineEdit=1.005 goButton posLineEdit=0.9995 rightStepButton posLineEdit:1.0005";
-        QTest::newRow("!pos_980 !pos_979 !pos_999")  // steps of 0.02 and 0.001
-            << "" << "posLineEdit=1 leftLeftStepButton leftStepButton rightRightStepButton";
-        QTest::newRow("!pos_2500 !home_1 !pos_0")  // homing clears the offset
-            << "pos_2000" << "PosSetButton posLineEdit=0.5 goButton HomingButton goButton";
-        QTest::newRow("!pos_2000")  // Unset clears the offset and shows the absolute position
-            << "pos_2000" << "PosSetButton UnsetButton posLineEdit:2 goButton";
-        QTest::newRow("!pos_2147483647") << "pos_1e300" << "PosSetButton posLineEdit=1 goButton";
-        QTest::newRow("refPos_-1500 !gotoRef_1 refPos_250") << "pos_2000"  // shown absolute
-            << "PosSetButton RefLineEdit=-1.5 RefSetButton GoToRefButton posLineEdit:-1.5 "
-               "RefLineEdit=0.25 RefLineEdit";
-        QTest::newRow("!run_-1 !run_1") << "status_4" << "RunButton backwards_cBox RunButton";
-        QTest::newRow("!run_0") << "status_1" << "backwards_cBox RunButton";  // stop
+        QTest::addColumn<QByteArray>("replies");
+        QTest::addColumn<Steps>("steps");
+        QTest::addColumn<QString>("shown");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::newRow("Go truncates, a step rounds and is shown") << QByteArray() << Steps(
+            [](WindowRig &r) {
+                Type(r.ui->posLineEdit, "1.005");
+                Press({r.ui->goButton});
+                Type(r.ui->posLineEdit, "0.9995");
+                Press({r.ui->rightStepButton});
+                return r.ui->posLineEdit->text();
+            }) << "1.0005" << AsLines("!pos_1004 !pos_1001");
+        QTest::newRow("a step rounds halves upward below zero too") << QByteArray() << Steps(
+            [](WindowRig &r) {
+                Type(r.ui->posLineEdit, "-0.0035");  // -2.5 thousandths after the step
+                Press({r.ui->rightStepButton});
+                return r.ui->posLineEdit->text();
+            }) << "-0.0025" << AsLines("!pos_-2");
+        QTest::newRow("steps of 0.02 and 0.001") << QByteArray() << Steps([](WindowRig &r) {
+            Type(r.ui->posLineEdit, "1");
+            Press({r.ui->leftLeftStepButton, r.ui->leftStepButton, r.ui->rightRightStepButton});
+            return r.ui->posLineEdit->text();
+        }) << "0.999" << AsLines("!pos_980 !pos_979 !pos_999");
+        QTest::newRow("homing clears the offset") << QByteArray("pos_2000\n") << Steps(
+            [](WindowRig &r) {
+                Press({r.ui->PosSetButton});
+                Type(r.ui->posLineEdit, "0.5");
+                Press({r.ui->goButton, r.ui->HomingButton, r.ui->goButton});
+                return r.ui->Offset_Label->text();
+            }) << "Offset: 0" << AsLines("!pos_2500 !home_1 !pos_0");
+        QTest::newRow("Unset shows the absolute position") << QByteArray("pos_2000\n") << Steps(
+            [](WindowRig &r) {
+                Press({r.ui->PosSetButton, r.ui->UnsetButton, r.ui->goButton});
+                return r.ui->posLineEdit->text();
+            }) << "2" << AsLines("!pos_2000");
+        QTest::newRow("offset position saturates") << QByteArray("pos_1e300\n") << Steps(
+            [](WindowRig &r) {
+                Press({r.ui->PosSetButton});
+                Type(r.ui->posLineEdit, "1");
+                Press({r.ui->goButton});
+                return QString();
+            }) << "" << AsLines("!pos_2147483647");
+        QTest::newRow("reference, shown absolute") << QByteArray("pos_2000\n") << Steps(
+            [](WindowRig &r) {
+                Press({r.ui->PosSetButton});
+                Type(r.ui->RefLineEdit, "-1.5");
+                Press({r.ui->RefSetButton, r.ui->GoToRefButton});
+                const QString shown = r.ui->posLineEdit->text();
+                Type(r.ui->RefLineEdit, "0.25");
+                Press({r.ui->RefLineEdit});
+                return shown;
+            }) << "-1.5" << AsLines("refPos_-1500 !gotoRef_1 refPos_250");
+        QTest::newRow("a large reference as a whole number") << QByteArray() << Steps(
+            [](WindowRig &r) {
+                Type(r.ui->RefLineEdit, "1000");
+                Press({r.ui->RefSetButton});
+                return r.ui->RefLabel->text();
+            }) << "Current value: 1000" << AsLines("refPos_1000000");
+        QTest::newRow("Run, backwards") << QByteArray("status_4\n") << Steps([](WindowRig &r) {
+            Press({r.ui->RunButton, r.ui->backwards_cBox, r.ui->RunButton});
+            return QString();
+        }) << "" << AsLines("!run_-1 !run_1");
+        QTest::newRow("Run while moving stops") << QByteArray("status_1\n") << Steps(
+            [](WindowRig &r) {
+                Press({r.ui->backwards_cBox, r.ui->RunButton});
+                return QString();
+            }) << "" << AsLines("!run_0");
+        QTest::newRow("Run after a run ended starts anew") << QByteArray("status_1\n") << Steps(
+            [](WindowRig &r) {
+                r.p.serial()->ProcessBytes("status_0\n");
+                r.w.UpdateUi();
+                Press({r.ui->RunButton});
+                return r.ui->RunButton->text();
+            }) << "Run" << AsLines("!run_-1");
         // Decel first, dragged along by the label slot; the second time it is already there.
-        QTest::newRow("decel_20000 accel_20000 decel_25000 accel_25000")
-            << "" << "AccelSlider=20000 DecelSlider=25000 AccelSlider=25000";
+        QTest::newRow("accel drags decel") << QByteArray() << Steps([](WindowRig &r) {
+            r.ui->AccelSlider->setValue(20000);
+            r.ui->DecelSlider->setValue(25000);
+            r.ui->AccelSlider->setValue(25000);
+            return r.ui->DecelLabel->text();
+        }) << "25.0" << AsLines("decel_20000 accel_20000 decel_25000 accel_25000");
         // Labels in display units (thousandths shown as units), the torque as it is.
-        QTest::newRow("speed_1500 decel_7500 accel_7500 decel_9500 holdTorque_35") << ""
-            << "SpeedSlider=1500 VelLabel:1.5 AccelSlider=7500 AccelLabel:7.5 DecelLabel:7.5 "
-               "DecelSlider=9500 DecelLabel:9.5 AccelLabel:7.5 TrqSlider=35 TrqLabel:35";
+        QTest::newRow("slider labels") << QByteArray() << Steps([](WindowRig &r) {
+            r.ui->SpeedSlider->setValue(1500);
+            r.ui->AccelSlider->setValue(7500);
+            r.ui->DecelSlider->setValue(9500);
+            r.ui->TrqSlider->setValue(35);
+            return QStringList{r.ui->VelLabel->text(), r.ui->AccelLabel->text(),
+                               r.ui->DecelLabel->text(), r.ui->TrqLabel->text()}.join(' ');
+        }) << "1.5 7.5 9.5 35"
+           << AsLines("speed_1500 decel_7500 accel_7500 decel_9500 holdTorque_35");
     }
     void commands()
     {
-        QFETCH(QString, replies);
-        QFETCH(QString, steps);
+        QFETCH(QByteArray, replies);
+        QFETCH(Steps, steps);
+        QFETCH(QByteArray, sent);
         r->p.SetStageType(1);  // Run is enabled on rotation stages only
-        r->p.serial()->ProcessBytes(AsLines(replies));
+        r->p.serial()->ProcessBytes(replies);
         r->w.UpdateUi();
-        for (const QString &step : steps.split(' ')) {
-            const QStringList part = step.split(QRegularExpression("[=:]"));  // name, value
-            QWidget *target = r->w.findChild<QWidget *>(part[0]);
-            if (step.contains('='))
-                target->setProperty(target->inherits("QSlider") ? "value" : "text", part[1]);
-            else if (step.contains(':'))
-                QCOMPARE(part[0] + ":" + target->property("text").toString(), step);
-            else  // Return in a line edit, Space on a button
-                QTest::keyClick(target, step.endsWith("Edit") ? Qt::Key_Return : Qt::Key_Space);
-        }
-        QTRY_COMPARE(r->pty.Received(), AsLines(QTest::currentDataTag()));
+        QTEST(steps(*r), "shown");
+        QTRY_COMPARE(r->pty.Received(), sent);
     }
 
     // Loaded, then saved: each field carried both ways; a cancelled save; a path that cannot be.
@@ -190,47 +302,53 @@ private slots:
         r->ui->PosBLineEdit->setText("x");  // not a number: saved as 0
         r->ui->actionSave_Settings->trigger();
         AppSettings_c loaded, saved;  // the file's format is the settings suite's
-        QVERIFY(loaded.Load(openAnswer) == 0 && saved.Load(saveAnswer) == 0);
+        QCOMPARE(loaded.Load(openAnswer), 0);
+        QCOMPARE(saved.Load(saveAnswer), 0);
         QCOMPARE(ChangedFields(loaded, saved).join(' '), QString("posB=0"));
         const QStringList files = QDir(dir.path()).entryList(QDir::Files);
         saveAnswer.clear();  // cancelled: nothing written, nothing said
         r->ui->actionSave_Settings->trigger();
-        QCOMPARE((QDir(dir.path()).entryList(QDir::Files) + warnings).join(", "), files.join(", "));
-        saveAnswer = dir.filePath("in.txt/settings.txt");  // its "directory" is a file
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), files);
+        QCOMPARE(warnings, QStringList());
+        saveAnswer = dir.filePath("pipe");  // refused, and the warning says why
+        QCOMPARE(mkfifo(QFile::encodeName(saveAnswer).constData(), 0600), 0);
         r->ui->actionSave_Settings->trigger();
-        QVERIFY(warnings.size() == 1 && warnings[0].contains(saveAnswer));
+        QCOMPARE(warnings, QStringList("The settings could not be saved to " + saveAnswer
+                                       + ":\nNot a regular file"));
     }
 
-    // A null file cancels, an empty one is missing. Result: what was sent | offset [warnings].
+    // A null file cancels, an empty one is missing.
     void load_data()
     {
         QTest::addColumn<QString>("file");
-        QTest::addColumn<QString>("result");
-        QTest::newRow("cancelled") << QString() << "| 1.5 []";
-        QTest::newRow("unreadable") << "" << "| 1.5 [No such file or directory]";
-        QTest::newRow("decel last") << "maxSpeed=400\nrefPos=-1.5\naccel=12000\ndecel=15000"
-            << "refPos_-1500 decel_12000 accel_12000 decel_15000 | 0 []";  // same speed: not sent
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<double>("offset");
+        QTest::addColumn<QString>("reason");  // the warning's last line
+        QTest::newRow("cancelled") << QString() << QByteArray() << 1.5 << "";
+        QTest::newRow("unreadable") << "" << QByteArray() << 1.5 << "No such file or directory";
+        QTest::newRow("decel last, same speed not sent")
+            << "maxSpeed=400\nrefPos=-1.5\naccel=12000\ndecel=15000"
+            << AsLines("refPos_-1500 decel_12000 accel_12000 decel_15000") << 0.0 << "";
         QTest::newRow("beyond the maxima") << "maxSpeed=99999\nholdTorque=1e12\noffset=2"
-                                           << "refPos_0 speed_8000 holdTorque_75 | 2 []";
+                                           << AsLines("refPos_0 speed_8000 holdTorque_75") << 2.0
+                                           << "";
         const QString atLimit = QString("offset=2\n").leftJustified(1 << 20, '#');  // 1 MiB
-        QTest::newRow("1 MiB: read") << atLimit << "refPos_0 | 2 []";
-        QTest::newRow("1 MiB and a byte: refused")
-            << atLimit + "#" << "| 1.5 [File too large for a settings file]";
+        QTest::newRow("1 MiB: read") << atLimit << AsLines("refPos_0") << 2.0 << "";
+        QTest::newRow("1 MiB and a byte: refused") << atLimit + "#" << QByteArray() << 1.5
+                                                   << "File too large for a settings file";
     }
     void load()
     {
         QFETCH(QString, file);
+        QFETCH(QByteArray, sent);
         openAnswer = file.isNull() ? QString() : dir.filePath(QTest::currentDataTag());
         QVERIFY(file.isEmpty() || WriteFileBytes(openAnswer, file.toLatin1()));
         r->p.posOffset() = 1.5;
         r->ui->actionLoad_Settings->trigger();
         r->p.serial()->WriteLn("|");  // arrives after everything the load sent
-        QTRY_VERIFY(r->pty.Received().endsWith("|\n"));
-        QStringList reasons;  // the last line of each warning
-        for (const QString &warning : warnings)
-            reasons << warning.section('\n', -1);
-        QTEST(QString(r->pty.Received()).replace('\n', ' ') + QString::number(r->p.posOffset())
-                  + " [" + reasons.join(", ") + "]", "result");
+        QTRY_COMPARE(r->pty.Received(), sent + "|\n");
+        QTEST(r->p.posOffset(), "offset");
+        QTEST(warnings.isEmpty() ? QString() : warnings.last().section('\n', -1), "reason");
     }
 
     // About gives the firmware's hundredths with a point, whatever the locale.
@@ -245,6 +363,51 @@ private slots:
         });
         r->ui->actionAbout->trigger();
         QCOMPARE(shown, QString("Software Version 1.10\nFirmware Version 12.34"));
+    }
+
+    // What scripts read of the window: the table and the sliders, in display units.
+    void snapshot()
+    {
+        WindowStageControl_c control(&r->w);
+        r->p.SetStageType(1);
+        r->p.serial()->ProcessBytes("status_4\nsn_77\nfw_123\npos_1500\nrefPos_-250\n");
+        r->ui->SpeedSlider->setValue(1500);
+        r->ui->AccelSlider->setValue(12000);
+        const StageSnapshot s = control.Snapshot();
+        QCOMPARE(s.connected, true);
+        QCOMPARE(s.stageType, 1);
+        QCOMPARE(s.unit, QString("rad"));
+        QCOMPARE(s.serialNumber, 77);
+        QCOMPARE(s.firmware, 1.23);
+        QCOMPARE(s.position, 1.5);
+        QCOMPARE(s.reference, -0.25);
+        QCOMPARE(s.homed, false);
+        QCOMPARE(s.error, false);
+        QCOMPARE(s.speed, 1.5);
+        QCOMPARE(s.decel, 12.0);
+    }
+
+    // The window takes the name typed; an empty one or a cancelled dialog leaves it as it is.
+    void nameWindow_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("named") << "Bench 2" << true << "Bench 2";
+        QTest::newRow("empty") << "" << true << "Movexa";
+        QTest::newRow("cancelled") << "Bench 2" << false << "Movexa";
+    }
+    void nameWindow()
+    {
+        QFETCH(QString, typed);
+        QFETCH(bool, accepted);
+        QTimer::singleShot(0, [&] {
+            auto *dialog = qobject_cast<QInputDialog *>(qApp->activeModalWidget());
+            dialog->setTextValue(typed);
+            accepted ? dialog->accept() : dialog->reject();
+        });
+        r->ui->actionName_Window->trigger();
+        QTEST(r->w.windowTitle(), "title");
     }
 };
 

@@ -1,5 +1,7 @@
-// The controller link: receive ring, reply parser, port discovery, the connect box on a pty.
+// The controller link: receive ring, reply parser, number conversions, the system's port list and
+// discovery, the connect box on a pty.
 
+#include "link/numeric.h"
 #include "link/paramtable.h"
 #include "link/parser.h"
 #include "support/testsupport.h"
@@ -49,19 +51,21 @@ private slots:
         QCOMPARE(got, lines);
     }
 
-    // Tags: what the parser does with the line. The pos row holds 99 before each line.
+    // The pos row holds 99 before each line.
     void parse_data()
     {
         QTest::addColumn<QString>("line");
-        QTest::addColumn<QString>("result");  // the pos row after it, [text] handed on for display
-        QTest::newRow("key without a value: 0") << "pos\n" << "0";
-        QTest::newRow("empty words skipped") << "__pos__400_5_" << "400";
-        QTest::newRow("infinity: 0") << "pos_-inf" << "0";
-        QTest::newRow("ok line ignored") << "  ok_pos_5" << "99";
-        QTest::newRow("comment ignored") << "#pos_5" << "99";
-        QTest::newRow("number first: ignored, not shown") << "12_34" << "99";
-        QTest::newRow("unknown key: shown, trimmed") << " POS_1 \r\n" << "99 [POS_1]";
-        QTest::newRow("underscores only ignored") << "___" << "99";
+        QTest::addColumn<double>("pos");  // the row after the line
+        QTest::addColumn<QStringList>("shown");  // handed on for display
+        QTest::newRow("key without a value: 0") << "pos\n" << 0.0 << QStringList();
+        QTest::newRow("empty words skipped") << "__pos__400_5_" << 400.0 << QStringList();
+        QTest::newRow("infinity: 0") << "pos_-inf" << 0.0 << QStringList();
+        QTest::newRow("ok line ignored") << "  ok_pos_5" << 99.0 << QStringList();
+        QTest::newRow("comment ignored") << "#pos_5" << 99.0 << QStringList();
+        QTest::newRow("number first: ignored, not shown") << "12_34" << 99.0 << QStringList();
+        QTest::newRow("unknown key: shown, trimmed") << " POS_1 \r\n" << 99.0
+                                                     << QStringList("POS_1");
+        QTest::newRow("underscores only ignored") << "___" << 99.0 << QStringList();
     }
     void parse()
     {
@@ -69,10 +73,57 @@ private slots:
         ParamTable_c table;
         table.AddEntry("pos", 99, nullptr, nullptr, 0, false, "");
         Parser_c parser(&table);
-        QString result;
-        connect(&parser, &Parser_c::DisplayString, [&](QString t) { result += " [" + t + ']'; });
+        QStringList shown;
+        connect(&parser, &Parser_c::DisplayString, [&](QString t) { shown << t; });
         parser.Parse(line);
-        QTEST(QString::number(table.ValueOf("pos")) + result, "result");
+        QTEST(table.ValueOf("pos"), "pos");
+        QTEST(shown, "shown");
+    }
+
+    // The system's description of a port, field by field; ids only where the port has them.
+    void systemPorts()
+    {
+        struct Info  // what QSerialPortInfo answers
+        {
+            QString portName() const { return "ttyUSB0"; }
+            QString description() const { return "converter"; }
+            QString manufacturer() const { return "maker"; }
+            QString systemLocation() const { return "/dev/ttyUSB0"; }
+            bool hasVendorIdentifier() const { return hasIds; }
+            quint16 vendorIdentifier() const { return 0x0403; }
+            bool hasProductIdentifier() const { return hasIds; }
+            quint16 productIdentifier() const { return 0x6015; }
+            bool hasIds;
+        };
+        const QList<PortEntry> ports = PortEntriesFrom(QList<Info>{{true}, {false}});
+        QCOMPARE(ports.size(), 2);
+        QCOMPARE(ports[0].name, QString("ttyUSB0"));
+        QCOMPARE(ports[0].description, QString("converter"));
+        QCOMPARE(ports[0].manufacturer, QString("maker"));
+        QCOMPARE(ports[0].systemLocation, QString("/dev/ttyUSB0"));
+        QCOMPARE(ports[0].vendorId, quint16(0x0403));
+        QCOMPARE(ports[0].productId, quint16(0x6015));
+        QCOMPARE(ports[1].vendorId, quint16(0));
+        QCOMPARE(ports[1].productId, quint16(0));
+    }
+
+    // Doubles from the line, files and fields into the integers the widgets and controller use.
+    void saturation_data()
+    {
+        QTest::addColumn<double>("value");
+        QTest::addColumn<int>("truncated");
+        QTest::addColumn<int>("rounded");  // in thousandths, halves upward
+        QTest::newRow("NaN") << qQNaN() << 0 << 0;
+        QTest::newRow("below the range") << -1e300 << INT_MIN << INT_MIN;
+        QTest::newRow("above the range") << 1e300 << INT_MAX << INT_MAX;
+        QTest::newRow("toward zero") << -2.7 << -2 << -2700;
+        QTest::newRow("half below zero") << -0.0025 << 0 << -2;
+    }
+    void saturation()
+    {
+        QFETCH(double, value);
+        QTEST(SaturateToInt(value), "truncated");
+        QTEST(ToControllerUnitsRound(value), "rounded");
     }
 
     void tableLimits()
@@ -85,6 +136,7 @@ private slots:
         for (int i = 1; i <= ParamTable_c::kMaxEntries; ++i)  // one too many
             table.AddEntry(QString::number(i), i, nullptr, nullptr, 0, false, "");
         QCOMPARE(table.Count(), ParamTable_c::kMaxEntries);
+        QCOMPARE(SaturatingAdd(INT_MIN, -1), INT_MIN);  // sums saturate at the bottom too
     }
 
     void checkPid()
@@ -140,18 +192,21 @@ private slots:
     {
         QTest::addColumn<bool>("open");
         QTest::addColumn<int>("error");
-        QTest::addColumn<QString>("outcome");  // logged from the open on | signalled | port after
-        const QString gone = "Serial port open, Cable disconnected. | false, still open | closed";
+        QTest::addColumn<QStringList>("logged");  // each line up to its first colon
+        QTest::addColumn<QStringList>("signalled");  // and whether the port was open then
+        QTest::addColumn<bool>("openAfter");
+        const QStringList gone{"Serial port open", "Cable disconnected."};
         QTest::newRow("read error while open: device gone") << true << int(QSerialPort::ReadError)
-                                                            << gone;
-        QTest::newRow("resource error while open: device gone")
-            << true << int(QSerialPort::ResourceError) << gone;
-        QTest::newRow("write error while open: logged, stays open")
-            << true << int(QSerialPort::WriteError) << "Serial port open, Port error |  | open";
-        QTest::newRow("read error on a closed port: logged only")
-            << false << int(QSerialPort::ReadError) << "Port error |  | closed";
+            << gone << QStringList("false, still open") << false;
+        QTest::newRow("resource error while open: device gone") << true
+            << int(QSerialPort::ResourceError) << gone << QStringList("false, still open") << false;
+        QTest::newRow("write error while open: logged, stays open") << true
+            << int(QSerialPort::WriteError) << QStringList{"Serial port open", "Port error"}
+            << QStringList() << true;
+        QTest::newRow("read error on a closed port: logged only") << false
+            << int(QSerialPort::ReadError) << QStringList("Port error") << QStringList() << false;
         QTest::newRow("no error: nothing") << true << int(QSerialPort::NoError)
-                                           << "Serial port open |  | open";
+            << QStringList("Serial port open") << QStringList() << true;
     }
     void errorReaction()
     {
@@ -162,7 +217,7 @@ private slots:
             QSKIP(qPrintable("no pseudo-terminal: " + pty.ErrorString()));
         Serial_c serial(nullptr, "6015");
         serial.SetPortName(pty.SlavePath());
-        static QStringList logged;  // each line up to its first colon
+        static QStringList logged;
         logged.clear();
         const auto log = [](QtMsgType, const QMessageLogContext &, const QString &text) {
             logged << text.section(':', 0, 0);
@@ -177,8 +232,9 @@ private slots:
         });
         serial.HandleError(QSerialPort::SerialPortError(error));
         qInstallMessageHandler(previous);
-        QTEST(logged.join(", ") + " | " + signalled.join(", ") + " | "
-                  + (serial.IsOpen() ? "open" : "closed"), "outcome");
+        QTEST(logged, "logged");
+        QTEST(signalled, "signalled");
+        QTEST(serial.IsOpen(), "openAfter");
     }
 };
 

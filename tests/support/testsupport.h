@@ -58,6 +58,7 @@ public:
     QTimer *pollTimer() const { return w->pollTimer; }
     QTimer *loopTimer() const { return w->loopTimer; }
     double &posOffset() const { return w->posOffset; }
+    int loopEnd() const { return w->loopEnd; }
     void SetStageType(int t) const { w->SetStageType(t); }
 
 private:

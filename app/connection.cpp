@@ -52,6 +52,7 @@ void MainWindow::on_connected_cBox_clicked(bool checked)
 
 void MainWindow::NewConnection(bool connected)
 {
+    stageIdentified = false;
     if (connected) {
         params->RequestAll(serial);
         // Give the controller time to answer the bulk query before the

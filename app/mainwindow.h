@@ -100,6 +100,7 @@ private:
     QString unitText;
 
     int stageType = 0;
+    bool stageIdentified = false;  // type and identity read since the port opened
     int isRunning = 0;
     double posOffset = 0.0;
     double smallStep = 0.001;

@@ -100,6 +100,7 @@ void MainWindow::UpdateUiAfterConnect()
     ui->RefLabel->setText("Current value: "
                           + QString::number(ToDisplayUnits(params->ValueOf("refPos")), 'g', 6));
     SetStageType(SaturateToInt(params->ValueOf("type")));
+    stageIdentified = serial->IsOpen();
     ui->snLabel->setText("SN: " + QString::number(SaturateToInt(params->ValueOf("sn"))));
 
     // After Unmute on purpose: a slider pulled down to its new maximum must

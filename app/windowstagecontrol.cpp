@@ -52,7 +52,8 @@ StageSnapshot WindowStageControl_c::Snapshot() const
     const StageStatus status = DecodeStatus(SaturateToInt(p.ValueOf("status")));
     StageSnapshot s;
     s.connected = w.serial->IsOpen();
-    s.stageType = IsKnownStageType(w.stageType) ? w.stageType : -1;
+    s.identified = s.connected && w.stageIdentified;
+    s.stageType = s.identified && IsKnownStageType(w.stageType) ? w.stageType : -1;
     s.unit = w.unitText;
     s.serialNumber = SaturateToInt(p.ValueOf("sn"));
     s.firmware = p.ValueOf("fw") * 0.01;

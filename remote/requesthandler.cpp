@@ -253,12 +253,12 @@ RequestHandler_c::Reply RequestHandler_c::Hello() const
 {
     const StageSnapshot s = stage->Snapshot();
     const StageLimits l = stage->Limits();
-    const bool known = s.connected && s.stageType >= 0 && s.stageType < 3;
+    const bool known = s.identified && s.stageType >= 0 && s.stageType < 3;
     const QJsonObject stageInfo{
         {"type", known ? QJsonValue(kStageTypeNames[s.stageType]) : QJsonValue()},
         {"unit", s.unit},
-        {"serialNumber", s.connected ? QJsonValue(double(s.serialNumber)) : QJsonValue()},
-        {"firmware", s.connected ? QJsonValue(s.firmware) : QJsonValue()}};
+        {"serialNumber", s.identified ? QJsonValue(double(s.serialNumber)) : QJsonValue()},
+        {"firmware", s.identified ? QJsonValue(s.firmware) : QJsonValue()}};
     const QJsonObject limits{{"position", Pair(l.position)},
                              {"speed", Pair(l.speed)},
                              {"accel", Pair(l.accel)},
@@ -349,6 +349,9 @@ RequestHandler_c::Reply RequestHandler_c::StartMotion(int client, const QString 
         BeginMotion(client, "step by " + number.arg(by), false);
         stage->MoveTo(position);
     } else if (method == "run") {
+        if (!s.identified)
+            return Reply::Fail(kNotForThisStage,
+                               "the stage type is not read yet; hello names it once it is");
         if (s.stageType != 1)
             return Reply::Fail(kNotForThisStage, "run is for rotation stages only");
         BeginMotion(client, "run " + direction, true);

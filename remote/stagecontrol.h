@@ -13,6 +13,9 @@
 struct StageSnapshot
 {
     bool connected = false;
+    // The controller's identity (type, serial number, firmware) has been read since the
+    // connection came up; until then the window still shows the previous stage's.
+    bool identified = false;
     int stageType = -1;  // 0 linear, 1 rotation, 2 lifting; -1 unknown
     QString unit;
     qint64 serialNumber = 0;

@@ -23,7 +23,8 @@ private slots:
 
     void badRequests_data()
     {
-        QTest::addColumn<QString>("state");  // connected, unconnected, loop
+        // connected, identified (its type read as well), unconnected, loop
+        QTest::addColumn<QString>("state");
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QString>("reply");  // id, code and message
         const QString range = "a number from -1000 to 1000 mm";
@@ -71,9 +72,12 @@ private slots:
         QTest::newRow("set without values") << "connected"
             << QByteArray(R"({"jsonrpc":"2.0","id":15,"method":"set","params":{}})")
             << "15 -32602 set needs one or more of speed, accel, decel, torque";
-        QTest::newRow("run on a linear stage") << "connected"
+        QTest::newRow("run on a linear stage") << "identified"
             << QByteArray(R"({"jsonrpc":"2.0","id":17,"method":"run","params":{"direction":"forward"}})")
             << "17 -32003 run is for rotation stages only";
+        QTest::newRow("run before the type is read") << "connected"
+            << QByteArray(R"({"jsonrpc":"2.0","id":17,"method":"run","params":{"direction":"forward"}})")
+            << "17 -32003 the stage type is not read yet; hello names it once it is";
         QTest::newRow("move unconnected") << "unconnected"
             << QByteArray(R"({"jsonrpc":"2.0","id":18,"method":"move","params":{"to":1}})")
             << "18 -32001 not connected to a controller";
@@ -90,6 +94,8 @@ private slots:
         QVERIFY(rig.ptyOpen);
         if (state != "unconnected")
             QVERIFY(rig.OpenQuietly());
+        if (state == "identified")
+            rig.w.UpdateUiAfterConnect();
         if (state == "loop") {
             rig.ui->useA_cBox->setChecked(true);
             rig.ui->LoopButton->click();  // its first station goes out from the event loop

@@ -369,8 +369,8 @@ private slots:
     void snapshot()
     {
         WindowStageControl_c control(&r->w);
-        r->p.SetStageType(1);
-        r->p.serial()->ProcessBytes("status_4\nsn_77\nfw_123\npos_1500\nrefPos_-250\n");
+        r->p.serial()->ProcessBytes("type_1\nstatus_4\nsn_77\nfw_123\npos_1500\nrefPos_-250\n");
+        r->w.UpdateUiAfterConnect();  // as half a second after connecting
         r->ui->SpeedSlider->setValue(1500);
         r->ui->AccelSlider->setValue(12000);
         const StageSnapshot s = control.Snapshot();

@@ -35,6 +35,9 @@ public:
     void HangUp();
     // Whether a wake-up is armed; false whenever nothing is ahead.
     bool TimerActive() const { return wake.isActive(); }
+    // Moves the clock on by ms at once, as if that time had passed: its wake-ups must stay on
+    // time for a controller that has been up for weeks.
+    void SkipAhead(qint64 ms);
 
     static constexpr int kHistory = 4096;
 
@@ -46,6 +49,7 @@ signals:
     void HungUp();
 
 private:
+    qint64 Elapsed() const { return clock.elapsed() + skippedMs; }
     void Sync();
     void OnBytes(const QByteArray &bytes);
     void Wake();
@@ -56,6 +60,7 @@ private:
     PtyMaster *pty;
     StageModel_c model;
     QElapsedTimer clock;
+    qint64 skippedMs = 0;
     QTimer wake;
     QList<QByteArray> history;
     bool ended = false;

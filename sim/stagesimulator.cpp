@@ -45,11 +45,6 @@ void StageSimulator_c::Sync()
     model.Advance(Elapsed() - model.Now());
 }
 
-void StageSimulator_c::SkipAhead(qint64 ms)
-{
-    skippedMs += std::max<qint64>(0, ms);
-    Wake();
-}
 
 void StageSimulator_c::OnBytes(const QByteArray &bytes)
 {

@@ -123,6 +123,9 @@ private slots:
         row("a move ends on time", lin, move, 6250, "status", 4);
         row("a move ends on its target", lin, move, 9000, "pos", 10000);
         row("a short move peaks below the speed", lin, {{0, "!pos_400"}}, 200, "pos", 80);
+        // At 250 ms: 125 units on at 1000/s; 875 to go leave room for a peak of 1265/s only.
+        row("a new target during a move", lin, {{0, "!pos_10000"}, {250, "!pos_1000"}}, 1582,
+            "status", 4);
         row("a move a month after power-up ends on time", lin, {{kMonth, "!pos_10000"}},
             kMonth + 6250, "status", 4);
         row("...and not before", lin, {{kMonth, "!pos_10000"}}, kMonth + 6249, "status", 5);
@@ -173,6 +176,7 @@ private slots:
         row("homing clears the homed bit at once", homed, home, 1, "status", 5);
         row("home reads 1 while homing", homed, home, 1, "home", 1);
         row("homing moves to 0", homed, home, 2750, "pos", 0);
+        row("home reads 1 during the dwell", homed, home, 3049, "home", 1);
         row("homing dwells at 0, still moving", homed, home, 3049, "status", 5);
         row("homed when the dwell is over", homed, home, 3050, "status", 0);
         row("home reads 0 when homed", homed, home, 3050, "home", 0);
@@ -326,22 +330,22 @@ private slots:
         QTest::addColumn<bool>("armed");
         QTest::addColumn<QByteArray>("query");
         QTest::addColumn<QByteArray>("replies");
+        const auto row = [](const char *name, const StageConfig &c, qint64 upMs, const char *sent,
+                            bool armed, const char *query, const char *replies) {
+            QTest::newRow(name) << c << upMs << QByteArray(sent) << armed << QByteArray(query)
+                                << QByteArray(replies);
+        };
         StageConfig c;
-        QTest::newRow("idle") << c << qint64(0) << QByteArray() << false << QByteArray("?pos\n")
-                              << QByteArray("pos_0\n");
-        QTest::newRow("a move") << c << qint64(0) << QByteArray("!pos_500\n") << true
-                                << QByteArray("?pos\n?status\n") << QByteArray("pos_500\nstatus_4\n");
-        QTest::newRow("a move a month up") << c << kMonth << QByteArray("!pos_500\n") << true
-            << QByteArray("?pos\n?status\n") << QByteArray("pos_500\nstatus_4\n");
+        row("idle", c, 0, "", false, "?pos\n", "pos_0\n");
+        row("a move, a month up", c, kMonth, "!pos_500\n", true, "?pos\n?status\n",
+            "pos_500\nstatus_4\n");
         c.faults.latencyMs = 200;
         c.faults.splitBytes = 3;
-        QTest::newRow("a delayed reply in pieces, a month up") << c << kMonth << QByteArray("?sn\n")
-            << true << QByteArray("?fw\n") << QByteArray("sn_1234\nfw_123\n");
+        row("a delayed reply in pieces, a month up", c, kMonth, "?sn\n", true, "?fw\n",
+            "sn_1234\nfw_123\n");
         c = StageConfig();
         c.type = 1;
-        QTest::newRow("a run reads off the clock") << c << qint64(0) << QByteArray("!run_1\n")
-                                                   << false << QByteArray("?run\n")
-                                                   << QByteArray("run_1\n");
+        row("a run reads off the clock", c, 0, "!run_1\n", false, "?run\n", "run_1\n");
     }
     void onTheClock()
     {
@@ -366,6 +370,40 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(port.peek(256), replies, kWait);
     }
 
+    // A query reads the stage at the time it arrives, also after the clock moved on unnoticed.
+    void queriesReadTheClock()
+    {
+        REQUIRE_PTY();
+        PtyMaster pty;
+        QVERIFY2(pty.Open(), qPrintable(pty.ErrorString()));
+        StageConfig c;
+        c.type = 1;
+        StageSimulator_c sim(&pty, c);
+        QSerialPort port(pty.SlavePath());
+        QVERIFY(port.open(QIODevice::ReadWrite));
+        port.write("!run_-1\n");
+        QTRY_COMPARE_WITH_TIMEOUT(sim.History().size(), 1, kWait);
+        sim.SkipAhead(10000);  // 9.9 s at 2000/s after 0.1 s of ramp: 19900 on
+        port.write("?pos\n");
+        QTRY_VERIFY_WITH_TIMEOUT(port.canReadLine(), kWait);
+        const QByteArray reply = port.readLine();
+        QVERIFY2(reply.mid(4).toLongLong() >= 19900, reply.constData());
+    }
+
+    // Closing lets go of both ends of the pseudo-terminal: replugs do not pile up descriptors.
+    void closesBothEnds()
+    {
+        if (!QFileInfo::exists("/proc/self/fd"))
+            QSKIP("no /proc/self/fd to count descriptors in");
+        REQUIRE_PTY();
+        const auto count = [] { return QDir("/proc/self/fd").entryList(QDir::System).size(); };
+        const int before = count();
+        PtyMaster pty;
+        QVERIFY2(pty.Open(), qPrintable(pty.ErrorString()));
+        pty.Close();
+        QCOMPARE(count(), before);
+    }
+
     // The slave end stays open in the simulator, so the operator can untick and tick Connected
     // again: a reopened port still gets replies.
     void reopened()
@@ -382,45 +420,6 @@ private slots:
         QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
         port.write("?sn\n");
         QTRY_COMPARE_WITH_TIMEOUT(port.peek(64), QByteArray("sn_1234\n"), kWait);
-    }
-
-    // A served device is set to 115200 baud, 8N1, raw, no flow control.
-    void device_data()
-    {
-        // Fields: 0 input flags, 1 output flags, 2 control, 3 local, 4 and 5 in and out speed.
-        QTest::addColumn<int>("field");
-        QTest::addColumn<uint>("mask");
-        QTest::addColumn<uint>("value");
-        QTest::newRow("receives at 115200 baud") << 4 << ~0u << uint(B115200);
-        QTest::newRow("sends at 115200 baud") << 5 << ~0u << uint(B115200);
-        QTest::newRow("8 data bits") << 2 << uint(CSIZE) << uint(CS8);
-        QTest::newRow("no parity") << 2 << uint(PARENB) << 0u;
-        QTest::newRow("1 stop bit") << 2 << uint(CSTOPB) << 0u;
-        QTest::newRow("no hardware flow control") << 2 << uint(CRTSCTS) << 0u;
-        QTest::newRow("receiver on, modem lines ignored") << 2 << uint(CREAD | CLOCAL)
-                                                           << uint(CREAD | CLOCAL);
-        QTest::newRow("no software flow control") << 0 << uint(IXON | IXOFF) << 0u;
-        QTest::newRow("no CR LF translation") << 0 << uint(ICRNL | INLCR) << 0u;
-        QTest::newRow("no output processing") << 1 << uint(OPOST) << 0u;
-        QTest::newRow("no echo, no line editing") << 3 << uint(ECHO | ICANON) << 0u;
-    }
-    void device()
-    {
-        QFETCH(int, field);
-        QFETCH(uint, mask);
-        QFETCH(uint, value);
-        REQUIRE_PTY();
-        PtyMaster line;  // the far end of a null-modem pair
-        QVERIFY2(line.Open(), qPrintable(line.ErrorString()));
-        PtyMaster served;
-        QVERIFY2(served.OpenDevice(line.SlavePath()), qPrintable(served.ErrorString()));
-        termios tio {};
-        const int fd = ::open(QFile::encodeName(line.SlavePath()).constData(), O_RDONLY | O_NOCTTY);
-        QCOMPARE(tcgetattr(fd, &tio), 0);
-        ::close(fd);
-        const uint fields[] = {tio.c_iflag, tio.c_oflag, tio.c_cflag, tio.c_lflag,
-                               uint(cfgetispeed(&tio)), uint(cfgetospeed(&tio))};
-        QCOMPARE(fields[field] & mask, value);
     }
 
     // The options set what the controller reports; its link leads to the port it names first
@@ -441,13 +440,14 @@ private slots:
         QElapsedTimer sent;
         sent.start();
         const QString keys = "type sn fw pos refPos status speed accel decel holdTorque";
-        serial.write(("?" + QString(keys).replace(' ', "\n?") + "\n").toLatin1());
+        serial.write(("?" + QString(keys).replace(' ', "\n?") + "\n?\x7f\n").toLatin1());
         QTRY_COMPARE_WITH_TIMEOUT(QString(serial.peek(512)).split("\r\n"), QString("type_1 sn_77 "
             "fw_115 pos_250 refPos_-3 status_6 speed_900 accel_800 decel_700 holdTorque_40 ")
             .split(' '), kWait);
         QVERIFY2(sent.elapsed() >= 300, qPrintable(QString::number(sent.elapsed()) + " ms"));
         QTRY_VERIFY(QString(sim.peek(4096)).contains("<< ?type\n<< ?sn\n"));
         QVERIFY(QString(sim.peek(4096)).contains(">> type_1\\r\\nsn_77\\r\\n"));
+        QVERIFY(QString(sim.peek(4096)).contains("<< ?\\x7f\n"));
         sim.terminate();
         QVERIFY(Ended(sim));
         QCOMPARE(sim.exitCode(), 0);
@@ -552,14 +552,32 @@ private slots:
         QCOMPARE(QFileInfo(link).isSymLink(), false);
     }
 
-    // Served on a device, the program answers on it and ends when its far end goes away.
+    // Served on a device, the program sets it to 115200 baud, 8N1, raw, no flow control,
+    // answers on it, and ends when its far end goes away.
     void servesDevice()
     {
         REQUIRE_PTY();
-        PtyMaster line;
+        PtyMaster line;  // the far end of a null-modem pair
         QVERIFY2(line.Open(), qPrintable(line.ErrorString()));
         QProcess sim;
         QVERIFY(StartProgram(sim, {"--device", line.SlavePath(), "--sn", "31"}));
+        termios tio {};
+        const int fd = ::open(QFile::encodeName(line.SlavePath()).constData(), O_RDONLY | O_NOCTTY);
+        QCOMPARE(tcgetattr(fd, &tio), 0);
+        ::close(fd);
+        const auto is = [](tcflag_t flags, tcflag_t mask, tcflag_t value, const char *fact) {
+            return (flags & mask) == value ? QString(fact) : QString("not ") + fact;
+        };
+        QCOMPARE(QStringList({is(cfgetispeed(&tio), ~0u, B115200, "in at 115200"),
+                              is(cfgetospeed(&tio), ~0u, B115200, "out at 115200"),
+                              is(tio.c_cflag, CSIZE | PARENB | CSTOPB, CS8, "8N1"),
+                              is(tio.c_cflag, CREAD | CLOCAL, CREAD | CLOCAL, "receiving"),
+                              is(tio.c_cflag, CRTSCTS, 0, "no RTS/CTS"),
+                              is(tio.c_iflag, IXON | IXOFF | ICRNL | INLCR, 0, "raw input"),
+                              is(tio.c_oflag, OPOST, 0, "raw output"),
+                              is(tio.c_lflag, ECHO | ICANON, 0, "no echo or line editing")}),
+                 QString("in at 115200,out at 115200,8N1,receiving,no RTS/CTS,raw input,"
+                         "raw output,no echo or line editing").split(','));
         line.Write("?sn\n");
         QTRY_COMPARE_WITH_TIMEOUT(line.Received(), QByteArray("sn_31\n"), kWait);
         line.Close();

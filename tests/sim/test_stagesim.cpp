@@ -129,6 +129,11 @@ private slots:
         row("a move a month after power-up ends on time", lin, {{kMonth, "!pos_10000"}},
             kMonth + 6250, "status", 4);
         row("...and not before", lin, {{kMonth, "!pos_10000"}}, kMonth + 6249, "status", 5);
+        // At 1000 ms the stage is at 1500 at full speed, 2000 units from a stop.
+        row("a target too close to stop for: brakes, then comes back", lin,
+            {{0, "!pos_10000"}, {1000, "!pos_2000"}}, 3000, "pos", 3500);
+        row("a run turned round: brakes at decel, speeds up at accel", rot,
+            {{0, "!run_-1"}, {1000, "!run_1"}}, 3500, "pos", 3000);
         // At 1000 ms the stage is at 1500 with full speed: braking takes 2 s over 2000 units.
         const QVector<Sent> stopped = {{0, "!pos_10000"}, {1000, "!run_0"}};
         row("a stop brakes on the decel ramp", lin, stopped, 2999, "status", 5);
@@ -164,6 +169,7 @@ private slots:
         row("...and the stage stays", limited, {{0, "!pos_-5001"}}, 9000, "pos", 0);
         row("the next accepted command clears the refusal", limited,
             {{0, "!pos_5001"}, {10, "!run_0"}}, 20, "status", 4);
+        row("so does homing", limited, {{0, "!pos_5001"}, {10, "!home_1"}}, 20, "status", 5);
         limited.type = 1;
         row("a rotation stage has no limits", limited, {{0, "!pos_6000"}}, 9000, "status", 4);
         limited.refPos = 500;
@@ -370,24 +376,37 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(port.peek(256), replies, kWait);
     }
 
-    // A query reads the stage at the time it arrives, also after the clock moved on unnoticed.
-    void queriesReadTheClock()
+    // A port that another live process holds locked is skipped when a pseudo-terminal is
+    // chosen; a lock whose owner is gone is stale.
+    void portLock_data()
     {
-        REQUIRE_PTY();
-        PtyMaster pty;
-        QVERIFY2(pty.Open(), qPrintable(pty.ErrorString()));
-        StageConfig c;
-        c.type = 1;
-        StageSimulator_c sim(&pty, c);
-        QSerialPort port(pty.SlavePath());
-        QVERIFY(port.open(QIODevice::ReadWrite));
-        port.write("!run_-1\n");
-        QTRY_COMPARE_WITH_TIMEOUT(sim.History().size(), 1, kWait);
-        sim.SkipAhead(10000);  // 9.9 s at 2000/s after 0.1 s of ramp: 19900 on
-        port.write("?pos\n");
-        QTRY_VERIFY_WITH_TIMEOUT(port.canReadLine(), kWait);
-        const QByteArray reply = port.readLine();
-        QVERIFY2(reply.mid(4).toLongLong() >= 19900, reply.constData());
+        QTest::addColumn<QByteArray>("lock");  // what the lock file holds; null: no lock file
+        QTest::addColumn<bool>("held");
+        QProcess gone;
+        gone.start("true", QStringList());
+        gone.waitForStarted(kWait);
+        const qint64 gonePid = gone.processId();
+        gone.waitForFinished(kWait);
+        QTest::newRow("no lock file") << QByteArray() << false;
+        QTest::newRow("a live owner") << QByteArray::number(QCoreApplication::applicationPid())
+                                             + "\n" << true;
+        QTest::newRow("padded as UUCP writes it")
+            << QByteArray::number(QCoreApplication::applicationPid()).rightJustified(10) + "\n"
+            << true;
+        QTest::newRow("an owner that is gone") << QByteArray::number(gonePid) << false;
+        QTest::newRow("no PID") << QByteArray("") << true;
+    }
+    void portLock()
+    {
+        QFETCH(QByteArray, lock);
+        QFETCH(bool, held);
+        const QString name = "movexa-test-" + QString::number(QCoreApplication::applicationPid());
+        const QString file = "/tmp/LCK.." + name;  // one of the folders locks are looked for in
+        if (!lock.isNull())
+            QVERIFY(WriteFileBytes(file, lock));
+        const bool got = PortLockHeld("/dev/" + name);
+        QFile::remove(file);
+        QCOMPARE(got, held);
     }
 
     // Closing lets go of both ends of the pseudo-terminal: replugs do not pile up descriptors.
@@ -405,21 +424,29 @@ private slots:
     }
 
     // The slave end stays open in the simulator, so the operator can untick and tick Connected
-    // again: a reopened port still gets replies.
+    // again: a reopened port still gets replies. A query reads the stage when it arrives, also
+    // after the clock moved on unnoticed.
     void reopened()
     {
         REQUIRE_PTY();
         PtyMaster pty;
         QVERIFY2(pty.Open(), qPrintable(pty.ErrorString()));
-        StageSimulator_c sim(&pty, StageConfig());
+        StageConfig c;
+        c.type = 1;
+        StageSimulator_c sim(&pty, c);
         QSignalSpy hungUp(&sim, &StageSimulator_c::HungUp);
         QSerialPort port(pty.SlavePath());
         QVERIFY(port.open(QIODevice::ReadWrite));
+        port.write("!run_-1\n");
+        QTRY_COMPARE_WITH_TIMEOUT(sim.History().size(), 1, kWait);
         port.close();
         QVERIFY(!hungUp.wait(200));  // a simulator that lost its line would hang up now
         QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
-        port.write("?sn\n");
-        QTRY_COMPARE_WITH_TIMEOUT(port.peek(64), QByteArray("sn_1234\n"), kWait);
+        sim.SkipAhead(10000);  // 9.9 s at 2000/s after 0.1 s of ramp: 19900 on
+        port.write("?pos\n");
+        QTRY_VERIFY_WITH_TIMEOUT(port.canReadLine(), kWait);
+        const QByteArray reply = port.readLine();
+        QVERIFY2(reply.mid(4).toLongLong() >= 19900, reply.constData());
     }
 
     // The options set what the controller reports; its link leads to the port it names first
@@ -464,6 +491,7 @@ private slots:
         QTest::newRow("speed below 1") << QStringList{"--speed", "0"} << 2;
         QTest::newRow("torque above 100") << QStringList{"--hold-torque", "101"} << 2;
         QTest::newRow("firmware not a number") << QStringList{"--fw", "1.x"} << 2;
+        QTest::newRow("firmware NaN") << QStringList{"--fw", "nan"} << 2;
         QTest::newRow("probability above 1") << QStringList{"--drop-probability", "1.5"} << 2;
         QTest::newRow("lower limit above the upper")
             << QStringList{"--min-pos", "10", "--max-pos", "5"} << 2;
@@ -471,6 +499,7 @@ private slots:
                                          << 2;
         QTest::newRow("a stray argument") << QStringList{"stage"} << 2;
         QTest::newRow("no such device") << QStringList{"--device", "/nonexistent/tty"} << 1;
+        QTest::newRow("a device that is no terminal") << QStringList{"--device", "/dev/null"} << 1;
         QTest::newRow("a link in no folder") << QStringList{"--link", "/nonexistent/stage"} << 1;
     }
     void usage()
@@ -607,7 +636,8 @@ private slots:
         QVERIFY2(pty.Open(), qPrintable(pty.ErrorString()));
         StageSimulator_c sim(&pty, config);
         // Started as an operator starts it against the simulator; the window finds the port.
-        PanelSession_c session(ParseCommandLine({"movexa", "--controller-port", pty.SlavePath()}));
+        PanelSession_c session(ParseCommandLine(
+            {"movexa", "--no-remote-control", "--controller-port", pty.SlavePath()}));
         MainWindowProbe p(&session.Window());
         const auto polls = [&sim] { return sim.LinesStartingWith("?status").size(); };
         // The bulk query's, then two polls. Once none came, the later rows fail at once.

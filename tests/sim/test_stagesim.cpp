@@ -235,7 +235,7 @@ private slots:
             "type_2\nsn_4711\nfw_115\nspeed_900\naccel_800\ndecel_700\nholdTorque_40\n");
         c = StageConfig();
         row("no reply to commands or unknown keys", c, "!pos_5\nspeed_5\n?nope\n?\n_5", 0, "");
-        row("CR and blanks around a line are ignored", c, " ?sn\r", 0, "sn_1234\n");
+        row("CR, blanks and empty lines are ignored", c, "\n ?sn\r", 0, "sn_1234\n");
         row("a line of 256 bytes is read", c, "?sn" + QByteArray(253, ' '), 0, "sn_1234\n");
         row("a longer one is dropped up to its line feed", c,
             "?sn" + QByteArray(254, ' ') + "\n?fw", 0, "fw_123\n");

@@ -45,7 +45,6 @@ void StageSimulator_c::Sync()
     model.Advance(Elapsed() - model.Now());
 }
 
-
 void StageSimulator_c::OnBytes(const QByteArray &bytes)
 {
     // The port keeps its own copy of everything received; the model has it

@@ -401,6 +401,19 @@ private slots:
         QCOMPARE(got, held);
     }
 
+    // The pseudo-terminal is raw from the start, whoever opens it: no echo, no line editing.
+    void rawLine()
+    {
+        REQUIRE_PTY();
+        PtyMaster pty;
+        QVERIFY2(pty.Open(), qPrintable(pty.ErrorString()));
+        termios tio {};
+        const int fd = ::open(QFile::encodeName(pty.SlavePath()).constData(), O_RDONLY | O_NOCTTY);
+        QCOMPARE(tcgetattr(fd, &tio), 0);
+        ::close(fd);
+        QCOMPARE(tio.c_lflag & (ECHO | ICANON), tcflag_t(0));
+    }
+
     // Closing lets go of both ends of the pseudo-terminal: replugs do not pile up descriptors.
     void closesBothEnds()
     {

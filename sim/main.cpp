@@ -325,6 +325,8 @@ int main(int argc, char *argv[])
     o.Int("hang-up-after", f.hangUpAtMs, 0, kBig);
     qint64 replugMs = -1;
     o.Int("replug-after", replugMs, 0, kIntMax);
+    if (config.minPos > config.maxPos)
+        o.Fail("--min-pos must not lie above --max-pos");
     if (parser.isSet("device") && parser.isSet("link"))
         o.Fail("--link names a pseudo-terminal; it cannot be used with --device");
     if (!parser.positionalArguments().isEmpty())

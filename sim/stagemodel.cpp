@@ -309,8 +309,7 @@ void StageModel_c::HandleSet(const QByteArray &key, double value)
 void StageModel_c::HandleCommand(const QByteArray &verb, double arg)
 {
     if (verb == "pos" || (verb == "gotoRef" && arg != 0.0)) {
-        const double to = verb == "pos" ? static_cast<double>(ClampRound(arg, -(1LL << 40), 1LL << 40))
-                                        : static_cast<double>(refPos);
+        const qint64 to = verb == "pos" ? ClampRound(arg, -(1LL << 40), 1LL << 40) : refPos;
         if (!MotionAllowed())
             return;
         if (!InTravel(to)) {
@@ -318,7 +317,7 @@ void StageModel_c::HandleCommand(const QByteArray &verb, double arg)
             return;
         }
         errorLatched = false;
-        StartMove(to, Mode::Move);
+        StartMove(static_cast<double>(to), Mode::Move);
     } else if (verb == "home" && arg != 0.0) {
         if (!MotionAllowed())
             return;
@@ -352,11 +351,11 @@ bool StageModel_c::MotionAllowed()
     return false;
 }
 
-bool StageModel_c::InTravel(double to) const
+bool StageModel_c::InTravel(qint64 to) const
 {
     if (config.type == 1)
         return true;
-    return to >= static_cast<double>(config.minPos) && to <= static_cast<double>(config.maxPos);
+    return to >= config.minPos && to <= config.maxPos;
 }
 
 void StageModel_c::BeginPlan()

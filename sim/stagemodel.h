@@ -77,7 +77,10 @@ public:
     qint64 NextWakeMs() const;
 
     // Called with each complete received line before it takes effect.
-    void SetLineHook(std::function<void(const QByteArray &line)> hook) { lineHook = std::move(hook); }
+    void SetLineHook(std::function<void(const QByteArray &line)> hook)
+    {
+        lineHook = std::move(hook);
+    }
 
     qint64 Now() const { return now; }
     int Status() const;
@@ -113,7 +116,7 @@ private:
     void Schedule(const QByteArray &bytes);
 
     bool MotionAllowed();
-    bool InTravel(double target) const;
+    bool InTravel(qint64 target) const;
     void StartMove(double target, Mode newMode);
     void StartRun(int direction);
     void StartStop();

@@ -42,7 +42,7 @@ QList<QByteArray> StageSimulator_c::LinesStartingWith(const QByteArray &prefix) 
 
 void StageSimulator_c::Sync()
 {
-    model.Advance(clock.elapsed() - model.Now());
+    model.Advance(Elapsed() - model.Now());
 }
 
 void StageSimulator_c::OnBytes(const QByteArray &bytes)
@@ -75,7 +75,7 @@ void StageSimulator_c::Arm()
     }
     // Sync has run the model up to now, so next lies ahead of it; a moment
     // already passed since then gives 0, which still makes progress.
-    const qint64 delay = std::max<qint64>(0, next - clock.elapsed());
+    const qint64 delay = std::max<qint64>(0, next - Elapsed());
     wake.start(static_cast<int>(std::min<qint64>(delay, std::numeric_limits<int>::max())));
 }
 

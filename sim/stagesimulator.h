@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <algorithm>
+
 class PtyMaster;
 
 // Puts a StageModel_c on a port and on the wall clock: bytes from the port are
@@ -35,6 +37,9 @@ public:
     void HangUp();
     // Whether a wake-up is armed; false whenever nothing is ahead.
     bool TimerActive() const { return wake.isActive(); }
+    // Moves the clock on by ms at once, as if that time had passed unnoticed; the model catches
+    // up at the next bytes or wake-up. Wake-ups must stay on time for a controller up for weeks.
+    void SkipAhead(qint64 ms) { skippedMs += std::max<qint64>(0, ms); }
 
     static constexpr int kHistory = 4096;
 
@@ -46,6 +51,7 @@ signals:
     void HungUp();
 
 private:
+    qint64 Elapsed() const { return clock.elapsed() + skippedMs; }
     void Sync();
     void OnBytes(const QByteArray &bytes);
     void Wake();
@@ -56,6 +62,7 @@ private:
     PtyMaster *pty;
     StageModel_c model;
     QElapsedTimer clock;
+    qint64 skippedMs = 0;
     QTimer wake;
     QList<QByteArray> history;
     bool ended = false;

@@ -65,12 +65,13 @@ public:
                     continue;
                 const QJsonObject r = line.value("result").toObject();
                 const QJsonObject e = line.value("error").toObject();
+                const QString at = r.contains("position")
+                                       ? " " + QString::number(r.value("position").toDouble())
+                                       : QString();
                 text = line.contains("error") ? QString::number(e.value("code").toInt()) + " "
                                                     + e.value("message").toString()
                        : !r.contains("outcome") ? QString("result")
-                       : r.value("outcome").toString()
-                             + (r.contains("position") ? " " + QString::number(r.value("position").toDouble())
-                                                       : QString());
+                                                : r.value("outcome").toString() + at;
                 return true;
             }
             return false;
@@ -311,8 +312,8 @@ private slots:
         QByteArray requests = "{\"jsonrpc\":\"2.0\",\"method\":\"subscribe\"}\n";
         for (int i = 0; i < 500; ++i)
             requests += "{\"jsonrpc\":\"2.0\",\"id\":1,\"method\":\"hello\"}\n";
-        QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression("^movexa: dropped a control client that left \\d+ bytes unread$"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(
+            "^movexa: dropped a control client that left \\d+ bytes unread$"));
         qint64 sent = 0;
         // The replies are about seven times the requests: 2 MiB of requests is far past
         // the cap and the socket's buffers, yet far below a cap grown by mistake. The
@@ -337,8 +338,8 @@ private slots:
             QSKIP("needs root to act as another user");
         QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7755)));
         QVERIFY(::chmod(QFile::encodeName(path).constData(), 0777) == 0);
-        QTest::ignoreMessage(QtWarningMsg,
-                             QRegularExpression("^movexa: refused a control connection from uid 65534 "));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(
+            "^movexa: refused a control connection from uid 65534 "));
         QVERIFY(::seteuid(65534) == 0);
         const int fd = RawConnect(path);
         QVERIFY(::seteuid(0) == 0);
@@ -356,7 +357,8 @@ private slots:
         const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
         QVERIFY(QDir().mkpath(runtime.filePath("movexa")));
-        QVERIFY(QFile::setPermissions(runtime.filePath("movexa"), QFileDevice::Permissions(0x7755)));
+        QVERIFY(QFile::setPermissions(runtime.filePath("movexa"),
+                                      QFileDevice::Permissions(0x7755)));
         const ScopedPortList none({});
         auto own = Start({});
         qputenv("XDG_RUNTIME_DIR", saved);
@@ -372,8 +374,8 @@ private slots:
     void liveKeptStaleReclaimed()
     {
         const ScopedPortList none({});  // no controller needed
-        QTest::ignoreMessage(QtWarningMsg, qPrintable("movexa: another panel is listening on " + path
-                                                      + "; running without remote control."));
+        QTest::ignoreMessage(QtWarningMsg, qPrintable("movexa: another panel is listening on "
+            + path + "; running without remote control."));
         auto second = Start({"--control-socket", path});
         QVERIFY(!second->Remote());
         Client still(path);
@@ -384,7 +386,7 @@ private slots:
         const int listener = BoundSocket(otherPath);
         QVERIFY(::listen(listener, 1) == 0);
         QTest::ignoreMessage(QtWarningMsg, qPrintable("movexa: another panel is listening on "
-                                                      + otherPath + "; running without remote control."));
+            + otherPath + "; running without remote control."));
         QVERIFY(!Start({"--control-socket", otherPath})->Remote());
         ::close(listener);
 

@@ -57,7 +57,6 @@ class MotionTest(PanelTest):
         self.assertEqual((caught.exception.code, caught.exception.message),
                          (-32602, f"'to' must be a number from {low:g} to {high:g} mm"))
 
-
     def test_ctrl_c_during_a_wait_stops_and_the_client_goes_on(self):
         script = ("import sys, movexa_client as m\n"
                   "stage = m.Stage(sys.argv[1])\n"

@@ -2,6 +2,7 @@
 a panel that closes."""
 
 import json
+import os
 import select
 import signal
 import subprocess
@@ -50,7 +51,6 @@ class CtlTest(PanelTest):
         self.assertEqual((ctl.returncode, out.split(" ")[0]), (1, "stopped"))
         self.until_moving(False)
 
-
     def test_watch_prints_status_until_ctrl_c(self):
         watch = self.panel.ctl_process("watch")
         self.assertTrue(first_line(watch).startswith("accel="))
@@ -68,5 +68,7 @@ class ClosingTest(PanelTest):
         with self.assertRaises(mc.ConnectionClosed):
             for _ in range(1000):  # the status lines sent before the end, then the end
                 self.stage.notification(timeout=DEADLINE)
-        self.assertEqual((watch.wait(DEADLINE), watch.stderr.read()),
-                         (1, "movexa-ctl: the panel closed the connection\n"))
+        # The socket file goes with the panel.
+        self.assertEqual((watch.wait(DEADLINE), watch.stderr.read(),
+                          os.path.exists(self.panel.socket)),
+                         (1, "movexa-ctl: the panel closed the connection\n", False))

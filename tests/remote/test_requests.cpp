@@ -15,6 +15,14 @@
 #include <climits>
 #include <cmath>
 
+// A request with an id, as scripts send them.
+static QByteArray Call(int id, const char *method, const char *params = nullptr)
+{
+    const QByteArray call = "{\"jsonrpc\":\"2.0\",\"id\":" + QByteArray::number(id)
+                            + ",\"method\":\"" + method + '"';
+    return (params ? call + ",\"params\":" + params : call) + '}';
+}
+
 class TestRequests : public QObject
 {
     Q_OBJECT
@@ -30,59 +38,49 @@ private slots:
         const QString range = "a number from -1000 to 1000 mm";
         QTest::newRow("cut-off JSON") << "connected" << QByteArray(R"({"jsonrpc":"2.0","id":1,)")
             << "null -32700 not JSON: unterminated object at byte 24";
-        QTest::newRow("NaN is no JSON") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":1,"method":"move","params":{"to":NaN}})")
+        QTest::newRow("NaN is no JSON") << "connected" << Call(1, "move", R"({"to":NaN})")
             << "null -32700 not JSON: illegal number at byte 55";
         QTest::newRow("a batch") << "connected"
             << QByteArray(R"([{"jsonrpc":"2.0","id":1,"method":"status"}])")
             << "null -32600 a request is one JSON object; batches are not taken";
         QTest::newRow("no jsonrpc, no id: answered all the same") << "connected"
             << QByteArray(R"({"method":"status"})") << "null -32600 'jsonrpc' must be \"2.0\"";
-        QTest::newRow("unknown method") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":3,"method":"goto"})")
+        QTest::newRow("unknown method") << "connected" << Call(3, "goto")
             << "3 -32601 no method 'goto'; there are hello, status, move, step, run, stop, home, "
                "go_to_reference, set_reference, set, wait, subscribe, unsubscribe";
-        QTest::newRow("params an array") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":4,"method":"move","params":[1]})")
+        QTest::newRow("params an array") << "connected" << Call(4, "move", R"([1])")
             << "4 -32602 'params' must be an object";
-        QTest::newRow("to missing") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":5,"method":"move","params":{"wait":true}})")
+        QTest::newRow("to missing") << "connected" << Call(5, "move", R"({"wait":true})")
             << "5 -32602 missing 'to': " + range;
-        QTest::newRow("to a string") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":6,"method":"move","params":{"to":"1.5"}})")
+        QTest::newRow("to a string") << "connected" << Call(6, "move", R"({"to":"1.5"})")
             << "6 -32602 'to' must be " + range;
-        QTest::newRow("to 1e308") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":7,"method":"move","params":{"to":1e308}})")
+        QTest::newRow("to 1e308") << "connected" << Call(7, "move", R"({"to":1e308})")
             << "7 -32602 'to' must be " + range;
         QTest::newRow("to a thousandth past the end") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":8,"method":"move","params":{"to":-1000.001}})")
+            << Call(8, "move", R"({"to":-1000.001})")
             << "8 -32602 'to' must be " + range;
         QTest::newRow("a misspelt parameter") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":9,"method":"move","params":{"to":1,"timout":5}})")
+            << Call(9, "move", R"({"to":1,"timout":5})")
             << "9 -32602 unknown parameter 'timout'; move takes to, wait, timeout";
-        QTest::newRow("timeout zero") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":11,"method":"wait","params":{"timeout":0}})")
+        QTest::newRow("timeout zero") << "connected" << Call(11, "wait", R"({"timeout":0})")
             << "11 -32602 'timeout' must be a number from 0.01 to 86400 s";
         QTest::newRow("step beyond the positions") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":12,"method":"step","params":{"by":1000.5}})")
+            << Call(12, "step", R"({"by":1000.5})")
             << "12 -32602 'by' would step to 1000.5, outside the positions from -1000 to 1000 mm";
         QTest::newRow("speed above its slider") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":13,"method":"set","params":{"speed":8.001}})")
+            << Call(13, "set", R"({"speed":8.001})")
             << "13 -32602 'speed' must be a number from 0.04 to 8 mm/s";
-        QTest::newRow("set without values") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":15,"method":"set","params":{}})")
+        QTest::newRow("set without values") << "connected" << Call(15, "set", R"({})")
             << "15 -32602 set needs one or more of speed, accel, decel, torque";
         QTest::newRow("run on a linear stage") << "identified"
-            << QByteArray(R"({"jsonrpc":"2.0","id":17,"method":"run","params":{"direction":"forward"}})")
+            << Call(17, "run", R"({"direction":"forward"})")
             << "17 -32003 run is for rotation stages only";
         QTest::newRow("run before the type is read") << "connected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":17,"method":"run","params":{"direction":"forward"}})")
+            << Call(17, "run", R"({"direction":"forward"})")
             << "17 -32003 the stage type is not read yet; hello names it once it is";
-        QTest::newRow("move unconnected") << "unconnected"
-            << QByteArray(R"({"jsonrpc":"2.0","id":18,"method":"move","params":{"to":1}})")
+        QTest::newRow("move unconnected") << "unconnected" << Call(18, "move", R"({"to":1})")
             << "18 -32001 not connected to a controller";
-        QTest::newRow("move while the loop runs") << "loop"
-            << QByteArray(R"({"jsonrpc":"2.0","id":19,"method":"move","params":{"to":1}})")
+        QTest::newRow("move while the loop runs") << "loop" << Call(19, "move", R"({"to":1})")
             << "19 -32002 a station loop is running; stop ends it";
     }
     void badRequests()
@@ -103,7 +101,8 @@ private slots:
         WindowStageControl_c control(&rig.w);
         RequestHandler_c handler(&control);
         const int client = handler.AddClient();
-        const QJsonObject answer = QJsonDocument::fromJson(handler.HandleLine(client, request)).object();
+        const QJsonObject answer =
+            QJsonDocument::fromJson(handler.HandleLine(client, request)).object();
         const QJsonObject error = answer.value("error").toObject();
         // The id as JSON writes it: 1, "a" or null.
         const QString id = QJsonDocument(QJsonArray{answer.value("id")})
@@ -152,7 +151,9 @@ private slots:
         for (int i = 0; i < polls.size() && seen == "going"; ++i) {
             const MotionProgress p = watch.Feed(polls[i] == 'm', polls[i] == 'e');
             if (p != MotionProgress::Going)
-                seen = QString("%1 at %2").arg(p == MotionProgress::Done ? "done" : "error").arg(i + 1);
+                seen = QString("%1 at %2")
+                           .arg(p == MotionProgress::Done ? "done" : "error")
+                           .arg(i + 1);
         }
         QCOMPARE(seen, end);
     }

@@ -10,20 +10,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-// Saves on a disk that fills up after 64 bytes: a short write, not a signal.
-static int SaveOnFullDisk(AppSettings_c &s, const QString &path)
-{
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const rlimit limited{64, saved.rlim_max};
-    std::signal(SIGXFSZ, SIG_IGN);
-    if (setrlimit(RLIMIT_FSIZE, &limited) != 0)
-        return -3;
-    const int result = s.Save(path);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    return result;
-}
-
 class TestAppSettings : public QObject
 {
     Q_OBJECT
@@ -49,8 +35,14 @@ private slots:
             "posB=0|speedB=2|timeB=1|useB=2147483647|posC=0|speedC=2|timeC=0|useC=0|posD=0|"
             "speedD=2|timeD=0|useD=-1|loopCount=3|runLoopCont=0|").split('|'));  // 27, each ended
 
-        AppSettings_c fresh;
-        QCOMPARE(SaveOnFullDisk(fresh, path), -1);
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const rlimit limited{64, saved.rlim_max};  // the disk fills up after 64 bytes
+        std::signal(SIGXFSZ, SIG_IGN);  // a short write, not a signal
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        const int result = AppSettings_c().Save(path);
+        setrlimit(RLIMIT_FSIZE, &saved);
+        QCOMPARE(result, -1);
         QCOMPARE(ReadFileBytes(path), golden);
         QCOMPARE(QDir(here.path()).entryList(QDir::Files | QDir::Hidden), QStringList("old.txt"));
     }
@@ -80,7 +72,13 @@ private slots:
         s.maxSpeed = 250;
         const int result = refused ? s.Save(path) : -2;
         const QStringList lines = QString(ReadFileBytes(path)).split('\n');
-        const int cutShort = refused ? SaveOnFullDisk(s, path) : -2;
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const rlimit limited{64, saved.rlim_max};  // the disk fills up after 64 bytes
+        std::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        const int cutShort = refused ? s.Save(path) : -2;
+        setrlimit(RLIMIT_FSIZE, &saved);
         const QString cutShortError = s.LastError();
         if (uid == 0)
             QCOMPARE(seteuid(0), 0);

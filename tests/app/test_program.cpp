@@ -1,5 +1,5 @@
 // The programs as a user meets them: started without a display or with a mistake, ended by a
-// signal, on a machine with stale port locks; the window icon; the virtual stage's run direction.
+// signal, on a machine with stale port locks; the window icon.
 
 #include "app/panelsession.h"
 #include "app/windowicon.h"
@@ -82,17 +82,12 @@ private slots:
         const ProgramRun runs[] = {
             {"no display at all", MOVEXA_PROGRAM, {}, 1, false, "movexa: no display to show "
              "the window on: neither DISPLAY nor WAYLAND_DISPLAY is set."},
-            {"the way out it names", MOVEXA_PROGRAM, {}, 1, false, "Start it in a desktop "
-             "session, or without a visible window: movexa -platform offscreen"},
             {"-platform=offscreen", MOVEXA_PROGRAM, {"-platform=offscreen"}, 2, false,
              "movexa: Qt takes the value of '-platform' as the next argument: write '-platform "
              "offscreen'."},
             {"--help-all lists Qt's options", MOVEXA_PROGRAM, {"--help-all"}, 0, true,
              "  -platform <name[:options]>    Platform to show the window with: xcb, wayland, "
              "offscreen, ..."},
-            {"--check-options finds a mistake", MOVEXA_PROGRAM, {"--check-options", "--stage-type",
-             "rotation"}, 2, false, "movexa: --stage-type and --serial-number set up the "
-             "virtual stage; add --virtual-stage."},
             {"a usage error points to --help", MOVEXA_PROGRAM, {"--stage-type", "rotation"}, 2,
              false, "Try 'movexa --help' for the options."},
             {"--version", MOVEXA_PROGRAM, {"--version"}, 0, true, "Movexa 1.10"},
@@ -288,34 +283,6 @@ private slots:
         PanelSession_c s(ParseCommandLine({"movexa", "--virtual-stage"}));
         MainWindowProbe p(&s.Window());
         QCOMPARE(s.Stage() ? p.serial()->IsOpen() : false, true);
-    }
-
-    // Run with Backwards unticked raises the read-out; ticked, lowers it.
-    void runDirection_data()
-    {
-        QTest::addColumn<bool>("backwards");
-        QTest::addColumn<int>("direction");
-        QTest::newRow("Backwards unticked") << false << 1;
-        QTest::newRow("Backwards ticked") << true << -1;
-    }
-    void runDirection()
-    {
-        QFETCH(bool, backwards);
-        QFETCH(int, direction);
-        if (!QFileInfo::exists("/dev/ptmx"))
-            QSKIP("no pseudo-terminals");
-        PanelSession_c s(ParseCommandLine(
-            {"movexa", "--virtual-stage", "--no-remote-control", "--stage-type", "rotation"}));
-        QVERIFY2(s.Stage(), "the virtual stage did not start");
-        MainWindowUi *ui = MainWindowProbe(&s.Window()).ui();
-        QTRY_VERIFY_WITH_TIMEOUT(ui->RunButton->isEnabled(), kWait);  // the stage type arrived
-        ui->backwards_cBox->setChecked(backwards);
-        ui->RunButton->click();
-        const auto shown = [ui] {
-            return ui->AbsolutePos_Label->text().section(' ', 2).toDouble();
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(std::abs(shown()) > 0.01, kWait);
-        QCOMPARE(shown() > 0 ? 1 : -1, direction);
     }
 
     // ./motor.png in the working folder first, as the menu entry starts the panel; elsewhere the

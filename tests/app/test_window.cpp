@@ -7,22 +7,29 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include <functional>
 #include <sys/stat.h>
 
 namespace {
 QByteArray AsLines(QString words) { return words.replace(' ', '\n').toLatin1() + '\n'; }
-void Type(QLineEdit *edit, const QString &text) { edit->setText(text); }
-// Space on each button, Return in a line edit, in turn.
-void Press(std::initializer_list<QWidget *> widgets)
+
+// One operator action: a value typed into a line edit or set on a slider; without a value, Space
+// on a button or Return in a line edit. No widget: the value arrives as replies and is drawn.
+struct Act
 {
-    for (QWidget *w : widgets)
-        QTest::keyClick(w, w->inherits("QLineEdit") ? Qt::Key_Return : Qt::Key_Space);
-}
-// What a row does to the window; returns what it reads back.
-using Steps = std::function<QString(WindowRig &)>;
+    Act(const QString &widget, const QString &value = QString()) : widget(widget), value(value) {}
+    QString widget, value;
+};
+struct Command
+{
+    const char *tag;
+    QByteArray replies;  // drawn before the actions
+    QList<Act> acts;
+    QStringList read;  // the widgets whose texts are read back afterwards
+    QString shown;
+    QByteArray sent;
+};
 }  // namespace
-Q_DECLARE_METATYPE(Steps)
+Q_DECLARE_METATYPE(Command)
 
 class TestWindow : public QObject
 {
@@ -107,8 +114,6 @@ private slots:
                                            << "Stop" << "" << false << false << "-1e+297";
         QTest::newRow("saturated status, NaN position") << QByteArray("status_1e300\npos_nan\n")
             << "Error" << "Stop" << both << true << true << "0";
-        QTest::newRow("NaN status is 0") << QByteArray("status_nan\n") << "Idle" << "Run" << ""
-                                         << false << false << "0.777";
     }
     void polling()
     {
@@ -177,112 +182,75 @@ private slots:
         QCOMPARE(r->ui->RefLabel->text(), QString("Current value: -0.25"));
     }
 
-    // What the operator's controls send, after the replies are drawn; shown: what the steps read
-    // back from the window.
+    // What the operator's controls send, after the replies are drawn; shown: what they then
+    // read in the window.
     void commands_data()
     {
-        QTest::addColumn<QByteArray>("replies");
-        QTest::addColumn<Steps>("steps");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<QByteArray>("sent");
-        QTest::newRow("Go truncates, a step rounds and is shown") << QByteArray() << Steps(
-            [](WindowRig &r) {
-                Type(r.ui->posLineEdit, "1.005");
-                Press({r.ui->goButton});
-                Type(r.ui->posLineEdit, "0.9995");
-                Press({r.ui->rightStepButton});
-                return r.ui->posLineEdit->text();
-            }) << "1.0005" << AsLines("!pos_1004 !pos_1001");
-        QTest::newRow("a step rounds halves upward below zero too") << QByteArray() << Steps(
-            [](WindowRig &r) {
-                Type(r.ui->posLineEdit, "-0.0035");  // -2.5 thousandths after the step
-                Press({r.ui->rightStepButton});
-                return r.ui->posLineEdit->text();
-            }) << "-0.0025" << AsLines("!pos_-2");
-        QTest::newRow("steps of 0.02 and 0.001") << QByteArray() << Steps([](WindowRig &r) {
-            Type(r.ui->posLineEdit, "1");
-            Press({r.ui->leftLeftStepButton, r.ui->leftStepButton, r.ui->rightRightStepButton});
-            return r.ui->posLineEdit->text();
-        }) << "0.999" << AsLines("!pos_980 !pos_979 !pos_999");
-        QTest::newRow("homing clears the offset") << QByteArray("pos_2000\n") << Steps(
-            [](WindowRig &r) {
-                Press({r.ui->PosSetButton});
-                Type(r.ui->posLineEdit, "0.5");
-                Press({r.ui->goButton, r.ui->HomingButton, r.ui->goButton});
-                return r.ui->Offset_Label->text();
-            }) << "Offset: 0" << AsLines("!pos_2500 !home_1 !pos_0");
-        QTest::newRow("Unset shows the absolute position") << QByteArray("pos_2000\n") << Steps(
-            [](WindowRig &r) {
-                Press({r.ui->PosSetButton, r.ui->UnsetButton, r.ui->goButton});
-                return r.ui->posLineEdit->text();
-            }) << "2" << AsLines("!pos_2000");
-        QTest::newRow("offset position saturates") << QByteArray("pos_1e300\n") << Steps(
-            [](WindowRig &r) {
-                Press({r.ui->PosSetButton});
-                Type(r.ui->posLineEdit, "1");
-                Press({r.ui->goButton});
-                return QString();
-            }) << "" << AsLines("!pos_2147483647");
-        QTest::newRow("reference, shown absolute") << QByteArray("pos_2000\n") << Steps(
-            [](WindowRig &r) {
-                Press({r.ui->PosSetButton});
-                Type(r.ui->RefLineEdit, "-1.5");
-                Press({r.ui->RefSetButton, r.ui->GoToRefButton});
-                const QString shown = r.ui->posLineEdit->text();
-                Type(r.ui->RefLineEdit, "0.25");
-                Press({r.ui->RefLineEdit});
-                return shown;
-            }) << "-1.5" << AsLines("refPos_-1500 !gotoRef_1 refPos_250");
-        QTest::newRow("a large reference as a whole number") << QByteArray() << Steps(
-            [](WindowRig &r) {
-                Type(r.ui->RefLineEdit, "1000");
-                Press({r.ui->RefSetButton});
-                return r.ui->RefLabel->text();
-            }) << "Current value: 1000" << AsLines("refPos_1000000");
-        QTest::newRow("Run, backwards") << QByteArray("status_4\n") << Steps([](WindowRig &r) {
-            Press({r.ui->RunButton, r.ui->backwards_cBox, r.ui->RunButton});
-            return QString();
-        }) << "" << AsLines("!run_-1 !run_1");
-        QTest::newRow("Run while moving stops") << QByteArray("status_1\n") << Steps(
-            [](WindowRig &r) {
-                Press({r.ui->backwards_cBox, r.ui->RunButton});
-                return QString();
-            }) << "" << AsLines("!run_0");
-        QTest::newRow("Run after a run ended starts anew") << QByteArray("status_1\n") << Steps(
-            [](WindowRig &r) {
-                r.p.serial()->ProcessBytes("status_0\n");
-                r.w.UpdateUi();
-                Press({r.ui->RunButton});
-                return r.ui->RunButton->text();
-            }) << "Run" << AsLines("!run_-1");
-        // Decel first, dragged along by the label slot; the second time it is already there.
-        QTest::newRow("accel drags decel") << QByteArray() << Steps([](WindowRig &r) {
-            r.ui->AccelSlider->setValue(20000);
-            r.ui->DecelSlider->setValue(25000);
-            r.ui->AccelSlider->setValue(25000);
-            return r.ui->DecelLabel->text();
-        }) << "25.0" << AsLines("decel_20000 accel_20000 decel_25000 accel_25000");
-        // Labels in display units (thousandths shown as units), the torque as it is.
-        QTest::newRow("slider labels") << QByteArray() << Steps([](WindowRig &r) {
-            r.ui->SpeedSlider->setValue(1500);
-            r.ui->AccelSlider->setValue(7500);
-            r.ui->DecelSlider->setValue(9500);
-            r.ui->TrqSlider->setValue(35);
-            return QStringList{r.ui->VelLabel->text(), r.ui->AccelLabel->text(),
-                               r.ui->DecelLabel->text(), r.ui->TrqLabel->text()}.join(' ');
-        }) << "1.5 7.5 9.5 35"
-           << AsLines("speed_1500 decel_7500 accel_7500 decel_9500 holdTorque_35");
+        QTest::addColumn<Command>("command");
+        const Command rows[] = {
+            {"Go truncates, a step rounds and is shown", "", {{"posLineEdit", "1.005"},
+             {"goButton"}, {"posLineEdit", "0.9995"}, {"rightStepButton"}}, {"posLineEdit"},
+             "1.0005", "!pos_1004 !pos_1001"},
+            {"a step rounds halves upward below zero too", "", {{"posLineEdit", "-0.0035"},
+             {"rightStepButton"}}, {"posLineEdit"}, "-0.0025", "!pos_-2"},
+            {"steps of 0.02 and 0.001", "", {{"posLineEdit", "1"}, {"leftLeftStepButton"},
+             {"leftStepButton"}, {"rightRightStepButton"}}, {"posLineEdit"}, "0.999",
+             "!pos_980 !pos_979 !pos_999"},
+            {"homing clears the offset", "pos_2000\n", {{"PosSetButton"}, {"posLineEdit", "0.5"},
+             {"goButton"}, {"HomingButton"}, {"goButton"}}, {"Offset_Label"}, "Offset: 0",
+             "!pos_2500 !home_1 !pos_0"},
+            {"Unset shows the absolute position", "pos_2000\n", {{"PosSetButton"},
+             {"UnsetButton"}, {"goButton"}}, {"posLineEdit"}, "2", "!pos_2000"},
+            {"offset position saturates", "pos_1e300\n", {{"PosSetButton"}, {"posLineEdit", "1"},
+             {"goButton"}}, {}, "", "!pos_2147483647"},
+            {"reference, shown absolute", "pos_2000\n", {{"PosSetButton"}, {"RefLineEdit", "-1.5"},
+             {"RefSetButton"}, {"GoToRefButton"}, {"RefLineEdit", "0.25"}, {"RefLineEdit"}},
+             {"posLineEdit"}, "-1.5", "refPos_-1500 !gotoRef_1 refPos_250"},
+            {"a large reference as a whole number", "", {{"RefLineEdit", "1000"},
+             {"RefSetButton"}}, {"RefLabel"}, "Current value: 1000", "refPos_1000000"},
+            {"Run, backwards", "status_4\n", {{"RunButton"}, {"backwards_cBox"}, {"RunButton"}},
+             {}, "", "!run_-1 !run_1"},
+            {"Run while moving stops", "status_1\n", {{"backwards_cBox"}, {"RunButton"}}, {}, "",
+             "!run_0"},
+            {"Run after a run ended starts anew", "status_1\n", {{"", "status_0\n"},
+             {"RunButton"}}, {"RunButton"}, "Run", "!run_-1"},
+            // Decel first, dragged along by the label slot; the second time it is already there.
+            {"accel drags decel", "", {{"AccelSlider", "20000"}, {"DecelSlider", "25000"},
+             {"AccelSlider", "25000"}}, {"DecelLabel"}, "25.0",
+             "decel_20000 accel_20000 decel_25000 accel_25000"},
+            // Labels in display units (thousandths shown as units), the torque as it is.
+            {"slider labels", "", {{"SpeedSlider", "1500"}, {"AccelSlider", "7500"},
+             {"DecelSlider", "9500"}, {"TrqSlider", "35"}}, {"VelLabel", "AccelLabel",
+             "DecelLabel", "TrqLabel"}, "1.5 7.5 9.5 35",
+             "speed_1500 decel_7500 accel_7500 decel_9500 holdTorque_35"},
+        };
+        for (const Command &c : rows)
+            QTest::newRow(c.tag) << c;
     }
     void commands()
     {
-        QFETCH(QByteArray, replies);
-        QFETCH(Steps, steps);
-        QFETCH(QByteArray, sent);
+        QFETCH(Command, command);
         r->p.SetStageType(1);  // Run is enabled on rotation stages only
-        r->p.serial()->ProcessBytes(replies);
+        r->p.serial()->ProcessBytes(command.replies);
         r->w.UpdateUi();
-        QTEST(steps(*r), "shown");
-        QTRY_COMPARE(r->pty.Received(), sent);
+        for (const Act &act : command.acts) {
+            QWidget *w = act.widget.isEmpty() ? nullptr : r->w.findChild<QWidget *>(act.widget);
+            if (!w) {
+                r->p.serial()->ProcessBytes(act.value.toLatin1());
+                r->w.UpdateUi();
+            } else if (auto *slider = qobject_cast<QSlider *>(w)) {
+                slider->setValue(act.value.toInt());
+            } else if (!act.value.isNull()) {
+                qobject_cast<QLineEdit *>(w)->setText(act.value);
+            } else {
+                QTest::keyClick(w, w->inherits("QLineEdit") ? Qt::Key_Return : Qt::Key_Space);
+            }
+        }
+        QStringList shown;
+        for (const QString &name : command.read)
+            shown << r->w.findChild<QWidget *>(name)->property("text").toString();
+        QCOMPARE(shown.join(' '), command.shown);
+        QTRY_COMPARE(r->pty.Received(), AsLines(command.sent));
     }
 
     // Loaded, then saved: each field carried both ways; a cancelled save; a path that cannot be.
@@ -374,17 +342,12 @@ private slots:
         r->ui->SpeedSlider->setValue(1500);
         r->ui->AccelSlider->setValue(12000);
         const StageSnapshot s = control.Snapshot();
-        QCOMPARE(s.connected, true);
-        QCOMPARE(s.stageType, 1);
-        QCOMPARE(s.unit, QString("rad"));
-        QCOMPARE(s.serialNumber, 77);
-        QCOMPARE(s.firmware, 1.23);
-        QCOMPARE(s.position, 1.5);
-        QCOMPARE(s.reference, -0.25);
-        QCOMPARE(s.homed, false);
-        QCOMPARE(s.error, false);
-        QCOMPARE(s.speed, 1.5);
-        QCOMPARE(s.decel, 12.0);
+        const QString got = QString("connected=%1 type=%2 %3 sn=%4 fw=%5 pos=%6 ref=%7 homed=%8 "
+            "error=%9 speed=%10 decel=%11").arg(s.connected).arg(s.stageType).arg(s.unit)
+            .arg(s.serialNumber).arg(s.firmware).arg(s.position).arg(s.reference).arg(s.homed)
+            .arg(s.error).arg(s.speed).arg(s.decel);
+        QCOMPARE(got, QString("connected=1 type=1 rad sn=77 fw=1.23 pos=1.5 ref=-0.25 homed=0 "
+                              "error=0 speed=1.5 decel=12"));
     }
 
     // The window takes the name typed; an empty one or a cancelled dialog leaves it as it is.

@@ -80,7 +80,7 @@ static StageConfig Stage(int type = 0)
 static bool StartProgram(QProcess &sim, const QStringList &args, QString *port = nullptr)
 {
     sim.start(STAGE_SIM_PROGRAM, args);
-    if (!QTest::qWaitFor([&] { return sim.canReadLine() || sim.state() != QProcess::Running; },
+    if (!QTest::qWaitFor([&] { return sim.canReadLine() || sim.state() == QProcess::NotRunning; },
                          kWait) || !sim.canReadLine())
         return false;
     const QString line = QString::fromLocal8Bit(sim.readLine()).trimmed();

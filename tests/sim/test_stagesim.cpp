@@ -30,7 +30,17 @@ struct Timeline
     qint64 atMs;
 };
 Q_DECLARE_METATYPE(Timeline)
-Q_DECLARE_METATYPE(StageConfig)
+
+// A simulator on the wall clock, up for upMs: sent arms its timer or not, query then reads.
+struct Clocked
+{
+    StageConfig config;
+    qint64 upMs;
+    QByteArray sent;
+    bool armed;
+    QByteArray query, replies;
+};
+Q_DECLARE_METATYPE(Clocked)
 
 // Everything the model wrote along the timeline.
 static QByteArray Drive(StageModel_c &m, const Timeline &t)
@@ -61,13 +71,17 @@ static StageConfig Stage(int type = 0)
 #define REQUIRE_PTY()                                                                        \
     if (!QFileInfo::exists("/dev/ptmx"))                                                     \
     QSKIP("no /dev/ptmx on this machine")
+#define OPEN_PTY(pty)                                                                        \
+    REQUIRE_PTY();                                                                           \
+    PtyMaster pty;                                                                           \
+    QVERIFY2(pty.Open(), qPrintable(pty.ErrorString()))
 
 // The simulator program with args; its first line names the port. False when it ended first.
 static bool StartProgram(QProcess &sim, const QStringList &args, QString *port = nullptr)
 {
     sim.start(STAGE_SIM_PROGRAM, args);
-    const auto ended = [&sim] { return sim.state() == QProcess::NotRunning; };
-    if (!QTest::qWaitFor([&] { return sim.canReadLine() || ended(); }, kWait) || !sim.canReadLine())
+    if (!QTest::qWaitFor([&] { return sim.canReadLine() || sim.state() == QProcess::NotRunning; },
+                         kWait) || !sim.canReadLine())
         return false;
     const QString line = QString::fromLocal8Bit(sim.readLine()).trimmed();
     if (port)
@@ -93,6 +107,23 @@ static bool Ended(QProcess &sim)
     return sim.state() == QProcess::NotRunning || sim.waitForFinished(kWait);
 }
 
+// The program's exit code once asked to end; -1 when it does not.
+static int Terminated(QProcess &sim)
+{
+    sim.terminate();
+    return Ended(sim) ? sim.exitCode() : -1;
+}
+
+// The settings of the terminal at path, as whoever opens it finds them.
+static bool LineSettings(const QString &path, termios *tio)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOCTTY);
+    const bool read = fd >= 0 && tcgetattr(fd, tio) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return read;
+}
+
 class TestStageSim : public QObject
 {
     Q_OBJECT
@@ -104,6 +135,8 @@ private slots:
     }
 
     // What a query for key answers at atMs: motion on its ramps, stops, runs, homing, limits.
+    // "sleep": how long the model then sleeps, until a move, a dwell, a fault or a reply is
+    // due, never for what a query reads off the clock (-1: nothing ahead).
     void motion_data()
     {
         QTest::addColumn<Timeline>("timeline");
@@ -118,8 +151,7 @@ private slots:
         const QVector<Sent> move = {{0, "!pos_10000"}};
         row("a move speeds up on its accel ramp", lin, move, 500, "pos", 500);
         row("a move brakes on its decel ramp", lin, move, 5250, "pos", 9500);
-        row("a move is under way until it ends", lin, move, 6249, "status", 5);
-        row("a move ends on time", lin, move, 6250, "status", 4);
+        row("a move sleeps until it ends", lin, move, 1000, "sleep", 5250);
         row("a short move peaks below the speed", lin, {{0, "!pos_400"}}, 200, "pos", 80);
         // At 250 ms: 125 units on at 1000/s; 875 to go leave room for a peak of 1265/s only.
         row("a new target during a move", lin, {{0, "!pos_10000"}, {250, "!pos_1000"}}, 1582,
@@ -127,6 +159,7 @@ private slots:
         row("a move a month after power-up ends on time", lin, {{kMonth, "!pos_10000"}},
             kMonth + 6250, "status", 4);
         row("...and not before", lin, {{kMonth, "!pos_10000"}}, kMonth + 6249, "status", 5);
+        row("...and sleeps until then", lin, {{kMonth, "!pos_10000"}}, kMonth, "sleep", 6250);
         // At 1000 ms the stage is at 1500 at full speed, 2000 units from a stop.
         row("a target too close to stop for: brakes, then comes back", lin,
             {{0, "!pos_10000"}, {1000, "!pos_2000"}}, 3000, "pos", 3500);
@@ -140,6 +173,7 @@ private slots:
         row("run_-1 turns toward rising positions", rot, {{0, "!run_-1"}}, 1000, "pos", 1500);
         row("run_1 turns toward falling positions", rot, {{0, "!run_1"}}, 1000, "pos", -1500);
         row("a run reports its direction", rot, {{0, "!run_1"}}, 1000, "run", 1);
+        row("a run sleeps for good", rot, {{0, "!run_1"}}, 1000, "sleep", -1);
         row("run_0 brakes a run", rot, {{0, "!run_-1"}, {1000, "!run_0"}}, 9000, "pos", 3500);
         row("a linear stage refuses a run", lin, {{0, "!run_1"}}, 100, "status", 6);
         row("a lifting stage refuses a run", Stage(2), {{0, "!run_-1"}}, 100, "status", 6);
@@ -179,10 +213,12 @@ private slots:
         row("homing moves to 0", homed, home, 2750, "pos", 0);
         row("home reads 1 during the dwell", homed, home, 3049, "home", 1);
         row("homing dwells at 0, still moving", homed, home, 3049, "status", 5);
+        row("homing sleeps through the dwell", homed, home, 2750, "sleep", 300);
         row("homed when the dwell is over", homed, home, 3050, "status", 0);
         row("home reads 0 when homed", homed, home, 3050, "home", 0);
         StageConfig faulty = rot;
         faulty.faults.errorAtMs = 500;
+        row("a timed fault wakes the model", faulty, {}, 0, "sleep", 500);
         row("the error bit comes on when due", faulty, {}, 500, "status", 6);
         faulty.faults.hardwareErrorAtMs = 1000;
         row("a hardware error cuts the motor at once", faulty, {{0, "!run_-1"}}, 9000, "pos",
@@ -199,6 +235,13 @@ private slots:
         row("holding torque is at least 0", lin, {{0, "holdTorque_-1"}}, 0, "holdTorque", 0);
         row("the reference is stored", lin, {{0, "refPos_-250"}}, 0, "refPos", -250);
         row("an unreadable target is ignored", lin, {{0, "!pos_1x"}}, 10, "status", 4);
+        StageConfig slow = lin;
+        slow.faults.latencyMs = 50;
+        row("a reply due during a move wakes the model", slow,
+            {{0, "!pos_10000"}, {100, "?pos"}}, 100, "sleep", 50);
+        StageConfig split = lin;
+        split.faults.splitBytes = 3;
+        row("the next piece of a reply wakes the model", split, {{0, "?sn"}}, 0, "sleep", 10);
     }
     void motion()
     {
@@ -207,7 +250,9 @@ private slots:
         QFETCH(qint64, value);
         StageModel_c m(timeline.config);
         Drive(m, timeline);
-        QCOMPARE(m.Value(key), value);
+        const qint64 next = m.NextWakeMs();
+        const qint64 sleep = next < 0 ? -1 : next - m.Now();
+        QCOMPARE(key == "sleep" ? sleep : m.Value(key), value);
     }
 
     // What the model writes along a timeline: the replies' form and the line's faults.
@@ -220,20 +265,6 @@ private slots:
             QTest::newRow(name) << Timeline{c, {{0, lines}}, atMs} << written;
         };
         StageConfig c;
-        c.type = 2;
-        c.serialNumber = 4711;
-        c.firmware = 115;
-        c.position = 250;
-        c.refPos = -3;
-        c.status = 6;
-        c.speed = 900;
-        c.accel = 800;
-        c.decel = 700;
-        c.holdTorque = 40;
-        row("every query", c, "?pos\n?refPos\n?status\n?home\n?run\n?type\n?sn\n?fw\n?speed\n"
-            "?accel\n?decel\n?holdTorque", 0, "pos_250\nrefPos_-3\nstatus_6\nhome_0\nrun_0\n"
-            "type_2\nsn_4711\nfw_115\nspeed_900\naccel_800\ndecel_700\nholdTorque_40\n");
-        c = StageConfig();
         row("no reply to commands or unknown keys", c, "!pos_5\nspeed_5\n?nope\n?\n_5", 0, "");
         row("CR, blanks and empty lines are ignored", c, "\n ?sn\r", 0, "sn_1234\n");
         row("a line of 256 bytes is read", c, "?sn" + QByteArray(253, ' '), 0, "sn_1234\n");
@@ -283,89 +314,39 @@ private slots:
         QCOMPARE(garbage, 50);
     }
 
-    // How long the model sleeps after the timeline: until a move, a dwell, a fault or a reply is
-    // due, never for what a query reads off the clock (-1: nothing ahead).
-    void wakeUps_data()
-    {
-        QTest::addColumn<Timeline>("timeline");
-        QTest::addColumn<qint64>("sleepMs");
-        StageConfig c = Stage();
-        QTest::newRow("a move") << Timeline{c, {{0, "!pos_10000"}}, 1000} << qint64(5250);
-        QTest::newRow("a move a month up") << Timeline{c, {{kMonth, "!pos_10000"}}, kMonth}
-                                           << qint64(6250);
-        c.position = 3000;
-        QTest::newRow("the homing dwell") << Timeline{c, {{0, "!home_1"}}, 2750} << qint64(300);
-        c = Stage(1);
-        QTest::newRow("a run") << Timeline{c, {{0, "!run_1"}}, 1000} << qint64(-1);
-        c.faults.errorAtMs = 700;
-        QTest::newRow("a timed fault") << Timeline{c, {}, 0} << qint64(700);
-        c = Stage();
-        c.faults.latencyMs = 50;
-        QTest::newRow("a reply due during a move")
-            << Timeline{c, {{0, "!pos_10000"}, {100, "?pos"}}, 100} << qint64(50);
-        c = Stage();
-        c.faults.splitBytes = 3;
-        QTest::newRow("the next piece") << Timeline{c, {{0, "?sn"}}, 0} << qint64(10);
-    }
-    void wakeUps()
-    {
-        QFETCH(Timeline, timeline);
-        QFETCH(qint64, sleepMs);
-        StageModel_c m(timeline.config);
-        Drive(m, timeline);
-        const qint64 next = m.NextWakeMs();
-        QCOMPARE(next < 0 ? -1 : next - m.Now(), sleepMs);
-    }
-
     // On a real pseudo-terminal and the wall clock: armed only while something is ahead, then
     // quiet, and the state shows the wake-up came on time (or was not needed), also for a
     // simulator that has been up for a month.
     void onTheClock_data()
     {
-        QTest::addColumn<StageConfig>("config");
-        QTest::addColumn<qint64>("upMs");
-        QTest::addColumn<QByteArray>("sent");
-        QTest::addColumn<bool>("armed");
-        QTest::addColumn<QByteArray>("query");
-        QTest::addColumn<QByteArray>("replies");
-        const auto row = [](const char *name, const StageConfig &c, qint64 upMs, const char *sent,
-                            bool armed, const char *query, const char *replies) {
-            QTest::newRow(name) << c << upMs << QByteArray(sent) << armed << QByteArray(query)
-                                << QByteArray(replies);
-        };
+        QTest::addColumn<Clocked>("t");
         StageConfig c;
-        row("idle", c, 0, "", false, "?pos\n", "pos_0\n");
-        row("a move, a month up", c, kMonth, "!pos_500\n", true, "?pos\n?status\n",
-            "pos_500\nstatus_4\n");
+        QTest::newRow("idle") << Clocked{c, 0, "", false, "?pos\n", "pos_0\n"};
+        QTest::newRow("a move, a month up")
+            << Clocked{c, kMonth, "!pos_500\n", true, "?pos\n?status\n", "pos_500\nstatus_4\n"};
         c.faults.latencyMs = 200;
         c.faults.splitBytes = 3;
-        row("a delayed reply in pieces, a month up", c, kMonth, "?sn\n", true, "?fw\n",
-            "sn_1234\nfw_123\n");
+        QTest::newRow("a delayed reply in pieces, a month up")
+            << Clocked{c, kMonth, "?sn\n", true, "?fw\n", "sn_1234\nfw_123\n"};
         c = StageConfig();
         c.type = 1;
-        row("a run reads off the clock", c, 0, "!run_1\n", false, "?run\n", "run_1\n");
+        QTest::newRow("a run reads off the clock")
+            << Clocked{c, 0, "!run_1\n", false, "?run\n", "run_1\n"};
     }
     void onTheClock()
     {
-        QFETCH(StageConfig, config);
-        QFETCH(qint64, upMs);
-        QFETCH(QByteArray, sent);
-        QFETCH(bool, armed);
-        QFETCH(QByteArray, query);
-        QFETCH(QByteArray, replies);
-        REQUIRE_PTY();
-        PtyMaster pty;
-        QVERIFY2(pty.Open(), qPrintable(pty.ErrorString()));
-        StageSimulator_c sim(&pty, config);
-        sim.SkipAhead(upMs);
+        QFETCH(Clocked, t);
+        OPEN_PTY(pty);
+        StageSimulator_c sim(&pty, t.config);
+        sim.SkipAhead(t.upMs);
         QSerialPort port(pty.SlavePath());
         QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
-        port.write(sent);
-        QTRY_COMPARE_WITH_TIMEOUT(sim.History().size(), sent.count('\n'), kWait);
-        QCOMPARE(sim.TimerActive(), armed);
+        port.write(t.sent);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.History().size(), t.sent.count('\n'), kWait);
+        QCOMPARE(sim.TimerActive(), t.armed);
         QTRY_COMPARE_WITH_TIMEOUT(sim.TimerActive(), false, kWait);
-        port.write(query);
-        QTRY_COMPARE_WITH_TIMEOUT(port.peek(256), replies, kWait);
+        port.write(t.query);
+        QTRY_COMPARE_WITH_TIMEOUT(port.peek(256), t.replies, kWait);
     }
 
     // A port that another live process holds locked is skipped when a pseudo-terminal is
@@ -404,13 +385,9 @@ private slots:
     // The pseudo-terminal is raw from the start, whoever opens it: no echo, no line editing.
     void rawLine()
     {
-        REQUIRE_PTY();
-        PtyMaster pty;
-        QVERIFY2(pty.Open(), qPrintable(pty.ErrorString()));
+        OPEN_PTY(pty);
         termios tio {};
-        const int fd = ::open(QFile::encodeName(pty.SlavePath()).constData(), O_RDONLY | O_NOCTTY);
-        QCOMPARE(tcgetattr(fd, &tio), 0);
-        ::close(fd);
+        QVERIFY(LineSettings(pty.SlavePath(), &tio));
         QCOMPARE(tio.c_lflag & (ECHO | ICANON), tcflag_t(0));
     }
 
@@ -419,11 +396,9 @@ private slots:
     {
         if (!QFileInfo::exists("/proc/self/fd"))
             QSKIP("no /proc/self/fd to count descriptors in");
-        REQUIRE_PTY();
         const auto count = [] { return QDir("/proc/self/fd").entryList(QDir::System).size(); };
         const int before = count();
-        PtyMaster pty;
-        QVERIFY2(pty.Open(), qPrintable(pty.ErrorString()));
+        OPEN_PTY(pty);
         pty.Close();
         QCOMPARE(count(), before);
     }
@@ -433,9 +408,7 @@ private slots:
     // after the clock moved on unnoticed.
     void reopened()
     {
-        REQUIRE_PTY();
-        PtyMaster pty;
-        QVERIFY2(pty.Open(), qPrintable(pty.ErrorString()));
+        OPEN_PTY(pty);
         StageConfig c;
         c.type = 1;
         StageSimulator_c sim(&pty, c);
@@ -480,9 +453,7 @@ private slots:
         QTRY_VERIFY(QString(sim.peek(4096)).contains("<< ?type\n<< ?sn\n"));
         QVERIFY(QString(sim.peek(4096)).contains(">> type_1\\r\\nsn_77\\r\\n"));
         QVERIFY(QString(sim.peek(4096)).contains("<< ?\\x7f\n"));
-        sim.terminate();
-        QVERIFY(Ended(sim));
-        QCOMPARE(sim.exitCode(), 0);
+        QCOMPARE(Terminated(sim), 0);
         QCOMPARE(QFileInfo(link).isSymLink(), false);
     }
 
@@ -551,9 +522,7 @@ private slots:
         QString port;
         QCOMPARE(StartProgram(sim, {"--link", place}, &port), starts);
         QCOMPARE(Kind(place), starts ? "link to " + port : kind);
-        sim.terminate();
-        QVERIFY(Ended(sim));
-        QCOMPARE(sim.exitCode(), starts ? 0 : 1);
+        QCOMPARE(Terminated(sim), starts ? 0 : 1);
         QCOMPARE(ReadFileBytes(file), QByteArray("mine\n"));  // not removed through a link
     }
 
@@ -577,8 +546,7 @@ private slots:
         QVERIFY(port.open(QIODevice::ReadWrite));
         port.write("?speed\n");
         QTRY_COMPARE_WITH_TIMEOUT(port.peek(64), QByteArray("speed_700\n"), kWait);
-        sim.terminate();
-        QVERIFY(Ended(sim));
+        QCOMPARE(Terminated(sim), 0);
 
         QVERIFY(StartProgram(sim, {"--hang-up-after", "0", "--link", link}));
         QVERIFY(Ended(sim));
@@ -590,15 +558,11 @@ private slots:
     // answers on it, and ends when its far end goes away.
     void servesDevice()
     {
-        REQUIRE_PTY();
-        PtyMaster line;  // the far end of a null-modem pair
-        QVERIFY2(line.Open(), qPrintable(line.ErrorString()));
+        OPEN_PTY(line);  // the far end of a null-modem pair
         QProcess sim;
         QVERIFY(StartProgram(sim, {"--device", line.SlavePath(), "--sn", "31"}));
         termios tio {};
-        const int fd = ::open(QFile::encodeName(line.SlavePath()).constData(), O_RDONLY | O_NOCTTY);
-        QCOMPARE(tcgetattr(fd, &tio), 0);
-        ::close(fd);
+        QVERIFY(LineSettings(line.SlavePath(), &tio));
         const auto is = [](tcflag_t flags, tcflag_t mask, tcflag_t value, const char *fact) {
             return (flags & mask) == value ? QString(fact) : QString("not ") + fact;
         };
@@ -636,9 +600,7 @@ private slots:
         StageConfig config;
         config.faults.garbageEvery = fault == "garbage";
         config.faults.dropEvery = fault == "silent";
-        REQUIRE_PTY();
-        PtyMaster pty;
-        QVERIFY2(pty.Open(), qPrintable(pty.ErrorString()));
+        OPEN_PTY(pty);
         StageSimulator_c sim(&pty, config);
         // Started as an operator starts it against the simulator; the window finds the port.
         PanelSession_c session(ParseCommandLine(

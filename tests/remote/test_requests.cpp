@@ -31,7 +31,8 @@ private slots:
 
     void badRequests_data()
     {
-        // connected, identified (its type read as well), unconnected, loop
+        // connected, identified (its type read as well), reconnected (identified, then a new
+        // connection), unconnected, loop
         QTest::addColumn<QString>("state");
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QString>("reply");  // id, code and message
@@ -78,6 +79,9 @@ private slots:
         QTest::newRow("run before the type is read") << "connected"
             << Call(17, "run", R"({"direction":"forward"})")
             << "17 -32003 the stage type is not read yet; hello names it once it is";
+        QTest::newRow("run after a new connection, before its type is read") << "reconnected"
+            << Call(17, "run", R"({"direction":"forward"})")
+            << "17 -32003 the stage type is not read yet; hello names it once it is";
         QTest::newRow("move unconnected") << "unconnected" << Call(18, "move", R"({"to":1})")
             << "18 -32001 not connected to a controller";
         QTest::newRow("move while the loop runs") << "loop" << Call(19, "move", R"({"to":1})")
@@ -92,8 +96,10 @@ private slots:
         QVERIFY(rig.ptyOpen);
         if (state != "unconnected")
             QVERIFY(rig.OpenQuietly());
-        if (state == "identified")
+        if (state == "identified" || state == "reconnected")
             rig.w.UpdateUiAfterConnect();
+        if (state == "reconnected")
+            rig.w.NewConnection(true);
         if (state == "loop") {
             rig.ui->useA_cBox->setChecked(true);
             rig.ui->LoopButton->click();  // its first station goes out from the event loop
